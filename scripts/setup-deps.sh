@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need, when they are missing.
+# Runs as root, or through sudo.
+set -euo pipefail
+
+packages=(
+    build-essential cmake g++ clang clang-format clang-tidy libclang-rt-14-dev
+    libgtest-dev libgmock-dev googletest
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    xvfb xdotool x11-apps imagemagick
+    tftpd-hpa atftp curl iproute2 time valgrind git
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "setup: run as root or install sudo" >&2; exit 1; }
+    as_root=(sudo)
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# The TFTP server is only started by our tests, on loopback ports they pick: keep the package's
+# own service from starting during the install.
+policy=/usr/sbin/policy-rc.d
+made_policy=0
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+    "${as_root[@]}" chmod +x "$policy"
+    made_policy=1
+fi
+trap '[ $made_policy -eq 1 ] && "${as_root[@]}" rm -f "$policy"' EXIT
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

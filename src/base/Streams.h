@@ -1,0 +1,79 @@
+// Seekable byte streams: the sources of an upload.
+#pragma once
+
+#include "base/Exception.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class EStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A stream yielded fewer bytes than were asked for: "Stream read error".
+class EReadError : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+
+// A file could not be opened: "Cannot open file %s".
+class EFOpenError : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+
+class TStream : public TObject {
+public:
+    virtual int64_t Size() const = 0;
+    virtual int64_t Position() const = 0;
+    virtual void SetPosition(int64_t position) = 0;
+    // Reads up to count bytes; returns how many were read (0 at the end).
+    virtual size_t Read(void* buffer, size_t count) = 0;
+
+    // Reads exactly count bytes or raises EReadError.
+    void ReadBuffer(void* buffer, size_t count);
+};
+
+// A stream over bytes held in memory.
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    explicit TMemoryStream(std::string bytes) : FBytes(std::move(bytes)) {}
+
+    int64_t Size() const override { return static_cast<int64_t>(FBytes.size()); }
+    int64_t Position() const override { return FPosition; }
+    void SetPosition(int64_t position) override;
+    size_t Read(void* buffer, size_t count) override;
+
+    const std::string& Bytes() const { return FBytes; }
+    std::string& Bytes() { return FBytes; }
+
+private:
+    std::string FBytes;
+    int64_t FPosition = 0;
+};
+
+// A regular file opened for reading only, and only if it exists. The file is held under an
+// exclusive advisory lock while the stream is open, so a second exclusive opener (another
+// upload, another tool that locks it) is refused while this one reads it.
+class TFileStream : public TStream {
+public:
+    // Raises EFOpenError "Cannot open file %s" for an empty name, a missing file, a folder or
+    // anything else that is not a regular file, an unreadable file, or one locked by another
+    // opener.
+    explicit TFileStream(const std::string& fileName);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    int64_t Size() const override;
+    int64_t Position() const override { return FPosition; }
+    void SetPosition(int64_t position) override;
+    size_t Read(void* buffer, size_t count) override;
+
+private:
+    int FHandle = -1;
+    int64_t FPosition = 0;
+};

@@ -73,15 +73,6 @@ TEST_F(SocketHandle, CloseShutsTheSendingSideDownThenClosesOnce) {
     EXPECT_EQ(Handle.IP(), "127.0.0.2") << "and changes nothing";
 }
 
-TEST_F(SocketHandle, CloseWithoutLocalResetKeepsTheLocalBinding) {
-    Open();
-    Handle.SetIP("127.0.0.1");
-    Handle.SetPort(5000);
-    Handle.Close(false);
-    EXPECT_EQ(Handle.IP(), "127.0.0.1");
-    EXPECT_EQ(Handle.Port(), 5000);
-}
-
 TEST_F(SocketHandle, AcquireClosesTheOldSocketFirst) {
     Open();
     Handle.SetIP("127.0.0.1");

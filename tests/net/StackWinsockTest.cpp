@@ -134,23 +134,6 @@ TEST(StackConstruction, DefaultStackUsesTheReplaceableService) {
     EXPECT_EQ(version->StatusText, "Running");
 }
 
-TEST(ErrnoMapping, WinsockNamesakes) {
-    const std::pair<int, int32_t> cases[] = {
-        {EINTR, 10004},        {EBADF, 10009},        {EACCES, 10013},
-        {EFAULT, 10014},       {EINVAL, 10022},       {EMFILE, 10024},
-        {EWOULDBLOCK, 10035},  {EAGAIN, 10035},       {EINPROGRESS, 10036},
-        {EALREADY, 10037},     {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},
-        {EMSGSIZE, 10040},     {EOPNOTSUPP, 10045},   {EADDRINUSE, 10048},
-        {ECONNRESET, 10054},   {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},
-        {ELOOP, 10062},        {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
-        {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},    {EDQUOT, 10069},
-        {ESTALE, 10070},       {EPIPE, 10058},        {0, 0},
-    };
-    for (const auto& [errnoValue, code] : cases) {
-        EXPECT_EQ(WinsockErrorOfErrno(errnoValue), code) << errnoValue;
-    }
-}
-
 // --- real sockets -----------------------------------------------------------------------------
 
 class RealSockets : public ::testing::Test {

@@ -1,4 +1,6 @@
 #include "net/IdStack.h"
+#include "net/IdStackWinsock.h"
+#include "net/Idexception.h"
 #include "tftp/IdComponent.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +200,55 @@ TEST(GlobalStackLife, OwnerFreesItsComponents) {
         new TIdComponent(&window);
         EXPECT_EQ(LiveComponentCount, 2);
         EXPECT_NE(GlobalStack, nullptr);
+    }
+    EXPECT_EQ(LiveComponentCount, 0);
+    EXPECT_EQ(GlobalStack, nullptr);
+}
+
+// A socket library that cannot be loaded, or loads and refuses to start.
+class TFailingLibrary : public TIdSocketLibraryService {
+public:
+    explicit TFailingLibrary(bool loads) : FLoads(loads) {}
+    bool Load(const std::string&) override { return FLoads; }
+    int32_t Startup(uint16_t, TIdStartupReply&) override { return 10091; }
+    int32_t CancelBlockingCall() override { return 0; }
+    int32_t Cleanup() override { return 0; }
+    void Unload() override {}
+
+private:
+    bool FLoads;
+};
+
+TEST(GlobalStackLife, FailedCreationLeavesNothingBehind) {
+    const struct {
+        const char* Name;
+        bool Loads;
+        std::string Message;
+    } cases[] = {{"library missing", false, "wsock32.dll could not be loaded."},
+                 {"start-up refused", true, "Winsock Initialization Error."}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFailingLibrary library(c.Loads);
+        SetSocketLibraryService(&library);
+        TComponent window(nullptr);
+        try {
+            new TIdComponent(&window);
+            ADD_FAILURE() << "nothing raised";
+        } catch (const EIdException& e) {
+            EXPECT_EQ(e.Message(), c.Message);
+        }
+        SetSocketLibraryService(nullptr);
+        EXPECT_EQ(LiveComponentCount, 0);
+        EXPECT_EQ(GlobalStack, nullptr);
+        EXPECT_EQ(window.ComponentCount(), 0) << "the failed component left its owner";
+        // With a stack already there, a later failure of the library does not matter.
+        TIdComponent first(nullptr);
+        TIdStack* stack = GlobalStack;
+        SetSocketLibraryService(&library);
+        TIdComponent second(nullptr);
+        SetSocketLibraryService(nullptr);
+        EXPECT_EQ(GlobalStack, stack);
+        EXPECT_EQ(LiveComponentCount, 2);
     }
     EXPECT_EQ(LiveComponentCount, 0);
     EXPECT_EQ(GlobalStack, nullptr);

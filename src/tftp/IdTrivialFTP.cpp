@@ -124,6 +124,11 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
             if (!arrived || !peerFixed || (fromIP == FPeerIP && fromPort == FPeerPort)) {
                 break;
             }
+            // A stranger's datagram is dropped whatever it holds, also when it is too long for
+            // the buffer. Any other failed receive has no sender and is raised below.
+            if (count < 0 && GlobalStack->LastSocketError() != Id_WSAEMSGSIZE) {
+                break;
+            }
         }
         if (!arrived) {
             if (!peerFixed) {
@@ -135,6 +140,7 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
             }
             throw EIdTFTPException(IdText::TFTPTimeout);
         }
+        GlobalStack->CheckSocketResult(count);
         if (count == 0) {
             throw EIdUDPReceiveErrorZeroBytes(IdText::UDPReceiveErrorZeroBytes);
         }

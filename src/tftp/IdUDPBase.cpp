@@ -90,7 +90,6 @@ bool TIdUDPBase::ReceiveDatagram(void* buffer, int32_t length, std::string& peer
         return false;
     }
     count = handle->ReceiveDatagram(buffer, length, 0, peerIP, peerPort);
-    GlobalStack->CheckSocketResult(count);
     return true;
 }
 
@@ -100,6 +99,7 @@ int32_t TIdUDPBase::ReceiveBytes(void* buffer, int32_t length, std::string& peer
     if (!ReceiveDatagram(buffer, length, peerIP, peerPort, timeout, count)) {
         return 0;
     }
+    GlobalStack->CheckSocketResult(count);
     if (count == 0) {
         throw EIdUDPReceiveErrorZeroBytes(IdText::UDPReceiveErrorZeroBytes);
     }

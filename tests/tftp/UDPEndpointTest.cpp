@@ -91,11 +91,11 @@ TEST(UDPEndpoint, ReceiveTimeOutGivesNothingAndClearsThePeer) {
     EXPECT_EQ(ip, "");
     EXPECT_EQ(port, 0);
     char buffer[16];
-    ip = "x";
-    port = 1;
-    EXPECT_EQ(pair.Client.ReceiveBytes(buffer, sizeof buffer, ip, port, 0), 0);
-    EXPECT_EQ(ip, "");
-    EXPECT_EQ(port, 0);
+    std::string ip2 = "10.1.1.1";
+    int32_t port2 = 1;
+    EXPECT_EQ(pair.Client.ReceiveBytes(buffer, sizeof buffer, ip2, port2, 0), 0);
+    EXPECT_EQ(ip2, "");
+    EXPECT_EQ(port2, 0);
     EXPECT_TRUE(pair.Client.Active());
 }
 
@@ -191,6 +191,29 @@ TEST(UDPEndpoint, ZeroByteDatagramRaisesAndKeepsTheSocket) {
     EXPECT_TRUE(pair.Client.ReceiveDatagram(buffer, sizeof buffer, ip, port, 2000, count));
     EXPECT_EQ(count, 0);
     EXPECT_EQ(port, pair.Remote.Port());
+}
+
+TEST(UDPEndpoint, DatagramLongerThanTheBufferIsAFailedReceive) {
+    Pair pair;
+    pair.Introduce();
+    pair.Client.SetBufferSize(8);
+    std::string ip;
+    int32_t port = 0;
+    const struct {
+        std::string Datagram;
+        bool Fits;
+    } cases[] = {{"12345678", true}, {"123456789", false}, {std::string(600, 'x'), false}};
+    for (const auto& c : cases) {
+        pair.Remote.SendTo(pair.ClientPort, c.Datagram);
+        try {
+            EXPECT_EQ(pair.Client.ReceiveText(ip, port, 2000), c.Datagram);
+            EXPECT_TRUE(c.Fits);
+        } catch (const EIdSocketError& e) {
+            EXPECT_FALSE(c.Fits);
+            EXPECT_EQ(e.ErrorCode(), 10040);
+        }
+    }
+    EXPECT_TRUE(pair.Client.Active());
 }
 
 TEST(UDPEndpoint, ActiveWhileLoadingOrDesigningIsOnlyRecorded) {

@@ -274,6 +274,8 @@ TEST(Upload, FailuresEndTheUpload) {
          "", 2},
         {"zero bytes", WriteServer::Opening::Ack0, "", 2, "", "ZeroBytes", "UDP Receive Error = 0.",
          2},
+        {"too long for the buffer", WriteServer::Opening::Ack0, "", 3,
+         AckPacket(3) + std::string(600, 'x'), "SocketError 10040", "", 3},
         {"block size 0", WriteServer::Opening::OptionAck, OptionAckPacket({{"blksize", "0"}}), 0,
          "", "OptionNegotiation",
          "Block size 0 refused by the client: it must lie between 1 and 65464", 0},
@@ -316,6 +318,8 @@ TEST(Upload, FailuresEndTheUpload) {
             raised = "ZeroBytes", message = e.Message();
         } catch (const EConvertError& e) {
             raised = "Convert", message = e.Message();
+        } catch (const EIdSocketError& e) {
+            raised = "SocketError " + std::to_string(e.ErrorCode());
         }
         u.Peer->Stop();
         EXPECT_EQ(raised, c.Class);
@@ -416,6 +420,7 @@ TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
             sends.push_back({via, OptionAckPacket({{"blksize", "8"}}), 0});
             sends.push_back({via, OptionAckPacket({{"blksize", "0"}}), 0});
             sends.push_back({via, "", 0});
+            sends.push_back({via, AckPacket(3) + std::string(2000, 'x'), 0}); // too long
         }
         sends.push_back({PeerSocket::Transfer, AckPacket(3), 40});
         return sends;

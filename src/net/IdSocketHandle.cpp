@@ -74,6 +74,8 @@ bool TIdSocketHandle::WaitReadable(int32_t timeout) {
         return readable;
     };
 
+    // The IdleTimeOut read here serves the whole wait, also should the anti-freeze go away
+    // while its pieces run.
     const TIdAntiFreezeBase* antiFreeze = GlobalAntiFreeze;
     const int32_t idle =
         antiFreeze != nullptr && antiFreeze->Active() ? antiFreeze->IdleTimeOut() : 0;

@@ -395,6 +395,7 @@ TEST(Upload, TimeoutBeforeTheFinalBlockFailsAfterItSucceeds) {
         u.Peer->Stop();
         EXPECT_EQ(succeeded, c.Success);
         EXPECT_EQ(u.DataPackets().size(), static_cast<size_t>(c.SilentAt)) << "no retransmission";
+        EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort()) << "kept after the time-out";
         EXPECT_EQ(u.Events.back(), "end 1");
         EXPECT_FALSE(u.Client.Active());
         if (c.Success) {

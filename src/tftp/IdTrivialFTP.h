@@ -18,7 +18,9 @@ public:
     int32_t RequestedBlockSize() const { return FRequestedBlockSize; }
     void SetRequestedBlockSize(int32_t size) { FRequestedBlockSize = size; }
 
-    // The sender of the last datagram of the upload: the transfer peer.
+    // The transfer peer: the sender of the first answer to the request (RFC 1350 section 4),
+    // which every data packet goes to; datagrams of other senders are dropped. Empty and 0 when
+    // the request got no answer.
     const std::string& TransferPeerIP() const { return FPeerIP; }
     int32_t TransferPeerPort() const { return FPeerPort; }
 

@@ -34,6 +34,13 @@ public:
                          int32_t timeout = -1);
     // As ReceiveBytes into a buffer of BufferSize bytes; the empty string on a time-out.
     std::string ReceiveText(std::string& peerIP, int32_t& peerPort, int32_t timeout = -1);
+    // The wait and receive under ReceiveBytes, with no judgement of the result: false on a
+    // time-out (peer cleared), otherwise true with the receive's result in count (the datagram's
+    // length, which may be 0, or -1 for a failed receive, for the caller to check) and the
+    // sender as the system reports it. Lets a caller look at the sender first, and receive into
+    // a buffer it keeps.
+    bool ReceiveDatagram(void* buffer, int32_t length, std::string& peerIP, int32_t& peerPort,
+                         int32_t timeout, int32_t& count);
     void SendTextTo(const std::string& host, int32_t port, const std::string& data);
     void SendBytesTo(const std::string& host, int32_t port, const void* buffer, int32_t count);
 
@@ -41,6 +48,8 @@ protected:
     void Loaded() override;
     virtual void ApplyBroadcastOption();
     void WriteBroadcastOption(bool enabled, TIdSocketHandle* handle);
+    // The handle object if there is one, without creating it or opening a socket.
+    TIdSocketHandle* ExistingSocketHandle() const { return FSocketHandle.get(); }
 
     std::string FHost;
     int32_t FPort = 0;

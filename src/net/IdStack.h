@@ -112,6 +112,8 @@ public:
     // "LOCALHOST" in any case is 127.0.0.1; a dotted quad is kept as written; a name is looked up.
     std::string HostToAddress(const std::string& host);
     bool IsDottedQuad(const std::string& text);
+    // One part of a dotted quad: an integer by the integer text rule between 0 and 255.
+    static bool IsOctetText(const std::string& part);
     TIdInAddr TextToInAddr(const std::string& text);
 
     TIdStackVersion* VersionInfo() const { return FVersionInfo.get(); }

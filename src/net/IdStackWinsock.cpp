@@ -1,0 +1,750 @@
+#include "net/IdStackWinsock.h"
+
+#include "base/Format.h"
+#include "base/IntegerText.h"
+#include "net/Idexception.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Winsock codes this binding reports beyond errno values.
+constexpr int32_t WSAEINVAL = 10022;
+constexpr int32_t WSAEMSGSIZE = 10040;
+constexpr int32_t WSAENOTSOCK = 10038;
+constexpr int32_t WSAENOPROTOOPT = 10042;
+constexpr int32_t WSAENOBUFS = 10055;
+constexpr int32_t WSAHOST_NOT_FOUND = 11001;
+constexpr int32_t WSATRY_AGAIN = 11002;
+constexpr int32_t WSANO_RECOVERY = 11003;
+constexpr int32_t WSANO_DATA = 11004;
+
+// The socket-level (SOL_SOCKET) option numbers of Winsock and their BSD counterparts. Options
+// whose value has another layout on BSD (linger, time-outs) are not offered.
+constexpr int32_t WinsockSocketLevel = 0xFFFF;
+
+struct TOptionRow {
+    int32_t Winsock;
+    int Native;
+};
+
+constexpr TOptionRow SocketOptions[] = {
+    {0x0001, SO_DEBUG},     {0x0004, SO_REUSEADDR}, {0x0008, SO_KEEPALIVE}, {0x0010, SO_DONTROUTE},
+    {0x0020, SO_BROADCAST}, {0x0100, SO_OOBINLINE}, {0x1001, SO_SNDBUF},    {0x1002, SO_RCVBUF},
+    {0x1003, SO_SNDLOWAT},  {0x1004, SO_RCVLOWAT},
+};
+
+struct TErrnoRow {
+    int Errno;
+    int32_t Winsock;
+};
+
+// Each errno with a Winsock namesake (WSA + the errno's name), then a few without one, mapped to
+// the code Winsock reports for the same situation.
+constexpr TErrnoRow ErrnoRows[] = {
+    {EINTR, 10004},
+    {EBADF, 10009},
+    {EACCES, 10013},
+    {EFAULT, 10014},
+    {EINVAL, 10022},
+    {EMFILE, 10024},
+    {EWOULDBLOCK, 10035},
+    {EAGAIN, 10035},
+    {EINPROGRESS, 10036},
+    {EALREADY, 10037},
+    {ENOTSOCK, 10038},
+    {EDESTADDRREQ, 10039},
+    {EMSGSIZE, 10040},
+    {EPROTOTYPE, 10041},
+    {ENOPROTOOPT, 10042},
+    {EPROTONOSUPPORT, 10043},
+    {ESOCKTNOSUPPORT, 10044},
+    {EOPNOTSUPP, 10045},
+    {ENOTSUP, 10045},
+    {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049},
+    {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},
+    {ENETRESET, 10052},
+    {ECONNABORTED, 10053},
+    {ECONNRESET, 10054},
+    {ENOBUFS, 10055},
+    {EISCONN, 10056},
+    {ENOTCONN, 10057},
+    {ESHUTDOWN, 10058},
+    {ETOOMANYREFS, 10059},
+    {ETIMEDOUT, 10060},
+    {ECONNREFUSED, 10061},
+    {ELOOP, 10062},
+    {ENAMETOOLONG, 10063},
+    {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065},
+    {ENOTEMPTY, 10066},
+    {EUSERS, 10068},
+    {EDQUOT, 10069},
+    {ESTALE, 10070},
+    {EREMOTE, 10071},
+    // No Winsock namesake: a send after the sending direction was shut down, lack of memory,
+    // the system-wide descriptor table full, and a refusal by policy.
+    {EPIPE, 10058},
+    {ENOMEM, 10055},
+    {ENFILE, 10024},
+    {EPERM, 10013},
+};
+
+thread_local int32_t LastError = 0;
+
+void SetLastError(int32_t code) {
+    LastError = code;
+}
+
+void SetLastErrorFromErrno() {
+    LastError = WinsockErrorOfErrno(errno);
+}
+
+int Descriptor(TSocketId socket) {
+    // InvalidSocketId and anything beyond the descriptor range become -1, which fails with EBADF.
+    return socket > static_cast<TSocketId>(std::numeric_limits<int>::max())
+               ? -1
+               : static_cast<int>(socket);
+}
+
+sockaddr_in MakeAddress(uint16_t family, uint32_t address, int32_t port) {
+    sockaddr_in result;
+    std::memset(&result, 0, sizeof result);
+    result.sin_family = family;
+    result.sin_port = htons(static_cast<uint16_t>(port));
+    result.sin_addr.s_addr = address;
+    return result;
+}
+
+TIdInAddrBytes BytesOf(const in_addr& address) {
+    TIdInAddrBytes bytes{};
+    std::memcpy(bytes.data(), &address.s_addr, bytes.size());
+    return bytes;
+}
+
+struct TAddrInfoFree {
+    void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
+};
+using TAddrInfoList = std::unique_ptr<addrinfo, TAddrInfoFree>;
+
+// The IPv4 addresses of a name; on failure null with the lookup's code as the last error.
+TAddrInfoList ResolveIPv4(const std::string& name) {
+    if (name.find('\0') != std::string::npos) {
+        SetLastError(WSAHOST_NOT_FOUND); // the system would look up a shorter name
+        return nullptr;
+    }
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM; // one entry per address
+    addrinfo* list = nullptr;
+    const int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (result != 0) {
+        SetLastError(WinsockErrorOfLookup(result));
+        return nullptr;
+    }
+    if (list == nullptr) {
+        SetLastError(WSANO_DATA);
+    }
+    return TAddrInfoList(list);
+}
+
+in_addr AddressOf(const addrinfo& entry) {
+    sockaddr_in address;
+    std::memcpy(&address, entry.ai_addr, sizeof address);
+    return address.sin_addr;
+}
+
+// The reentrant service look-ups want a scratch buffer; grow it while it is too small.
+template <typename Lookup>
+bool ServiceLookup(Lookup lookup, servent& entry, std::vector<char>& scratch) {
+    scratch.resize(1024);
+    for (;;) {
+        servent* found = nullptr;
+        const int result = lookup(&entry, scratch.data(), scratch.size(), &found);
+        if (result == ERANGE && scratch.size() < 1024 * 1024) {
+            scratch.resize(scratch.size() * 2);
+            continue;
+        }
+        return result == 0 && found != nullptr;
+    }
+}
+
+int32_t ReceiveMessage(TSocketId socket, void* buffer, int32_t length, int32_t flags,
+                       sockaddr_in* from) {
+    if (length < 0) {
+        SetLastError(WSAEINVAL);
+        return SocketFailure;
+    }
+    iovec part;
+    part.iov_base = buffer;
+    part.iov_len = static_cast<size_t>(length);
+    msghdr message;
+    std::memset(&message, 0, sizeof message);
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (from != nullptr) {
+        message.msg_name = from;
+        message.msg_namelen = sizeof *from;
+    }
+    const ssize_t count = ::recvmsg(Descriptor(socket), &message, flags);
+    if (count < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    // The system cuts a datagram longer than the buffer without an error; Winsock fails such a
+    // receive with WSAEMSGSIZE, and the callers must not take the cut datagram for a whole one.
+    if ((message.msg_flags & MSG_TRUNC) != 0) {
+        SetLastError(WSAEMSGSIZE);
+        return SocketFailure;
+    }
+    return static_cast<int32_t>(count);
+}
+
+class TPosixSocketLibraryService final : public TIdSocketLibraryService {
+public:
+    bool Load(const std::string&) override { return true; }
+
+    int32_t Startup(uint16_t version, TIdStartupReply& reply) override {
+        reply.Version = version;
+        reply.HighVersion = 0x0101;
+        reply.Description = "BSD sockets";
+        reply.SystemStatus = "Running";
+        reply.MaxUdpDg = 65507; // 65535 less the IPv4 and UDP headers
+        rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+            reply.MaxSockets = limit.rlim_cur >= std::numeric_limits<uint32_t>::max()
+                                   ? std::numeric_limits<uint32_t>::max()
+                                   : static_cast<uint32_t>(limit.rlim_cur);
+        }
+        return 0;
+    }
+
+    int32_t CancelBlockingCall() override { return 0; }
+    int32_t Cleanup() override { return 0; }
+    void Unload() override {}
+};
+
+TPosixSocketLibraryService DefaultService;
+TIdSocketLibraryService* CurrentService = nullptr;
+
+} // namespace
+
+int32_t WinsockErrorOfErrno(int errnoValue) {
+    for (const TErrnoRow& row : ErrnoRows) {
+        if (row.Errno == errnoValue) {
+            return row.Winsock;
+        }
+    }
+    return errnoValue;
+}
+
+int32_t WinsockErrorOfLookup(int lookupResult) {
+    switch (lookupResult) {
+    case EAI_NONAME:
+        return WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+        return WSATRY_AGAIN;
+    case EAI_FAIL:
+        return WSANO_RECOVERY;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+        return WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+        return WSANO_DATA;
+#endif
+    case EAI_MEMORY:
+        return WSAENOBUFS;
+    case EAI_SYSTEM:
+        return WinsockErrorOfErrno(errno);
+    default:
+        return WSANO_RECOVERY;
+    }
+}
+
+TIdSocketLibraryService& SocketLibraryService() {
+    return CurrentService != nullptr ? *CurrentService : DefaultService;
+}
+
+void SetSocketLibraryService(TIdSocketLibraryService* service) {
+    CurrentService = service;
+}
+
+TIdStackVersionWinsock::TIdStackVersionWinsock(const TIdStartupReply& reply) {
+    DatagramLimit = reply.MaxUdpDg;
+    SocketLimit = reply.MaxSockets;
+    HighestVersion = reply.HighVersion;
+    AgreedVersion = reply.Version;
+    DescriptionText = reply.Description;
+    StatusText = reply.SystemStatus;
+    StackName = "Winsock stack";
+}
+
+TIdStackWinsock::TIdStackWinsock() : TIdStackWinsock(SocketLibraryService()) {}
+
+TIdStackWinsock::TIdStackWinsock(TIdSocketLibraryService& service) : FService(service) {
+    try {
+        LoadSocketLibrary();
+        TIdStartupReply reply;
+        if (FService.Startup(0x0101, reply) != 0) {
+            throw EIdStackInitializationFailed(IdText::WinsockInitializationError);
+        }
+        FServiceStarted = true;
+        FVersionInfo = std::make_unique<TIdStackVersionWinsock>(reply);
+    } catch (...) {
+        // The destructor does not run for a stack whose construction failed.
+        TearDown();
+        throw;
+    }
+}
+
+TIdStackWinsock::~TIdStackWinsock() {
+    TearDown();
+    FVersionInfo.reset();
+}
+
+void TIdStackWinsock::LoadSocketLibrary() {
+    if (!FService.Load(IdText::WinsockLibraryName)) {
+        throw EIdStackCanNotLoadWinsock(
+            Format(IdText::CanNotLoadWinsock, IdText::WinsockLibraryName));
+    }
+    FLibraryLoaded = true;
+}
+
+void TIdStackWinsock::TearDown() noexcept {
+    // Only what was reached is undone, and nothing raised here may replace the exception that
+    // ended a construction.
+    if (FServiceStarted) {
+        FServiceStarted = false;
+        try {
+            FService.CancelBlockingCall();
+        } catch (...) {
+        }
+        try {
+            FService.Cleanup();
+        } catch (...) {
+        }
+    }
+    if (FLibraryLoaded) {
+        FLibraryLoaded = false;
+        try {
+            FService.Unload();
+        } catch (...) {
+        }
+    }
+}
+
+void TIdStackWinsock::RefreshLocalAddresses() {
+    if (!FLocalAddressCache) {
+        FLocalAddressCache = std::make_unique<TIdStrings>();
+    }
+    FLocalAddressCache->clear();
+    const TAddrInfoList list = ResolveIPv4(LocalHostName());
+    if (!list) {
+        CheckSocketResult(SocketFailure);
+        return;
+    }
+    for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
+        FLocalAddressCache->push_back(InAddrToText(BytesOf(AddressOf(*entry))));
+    }
+}
+
+std::string TIdStackWinsock::FirstLocalAddress() {
+    TIdStrings* list = LocalAddressList();
+    return list->empty() ? std::string() : list->front();
+}
+
+TIdStrings* TIdStackWinsock::LocalAddressList() {
+    if (!FLocalAddressCache) {
+        FLocalAddressCache = std::make_unique<TIdStrings>();
+    }
+    RefreshLocalAddresses();
+    return FLocalAddressCache.get();
+}
+
+TSocketId TIdStackWinsock::SockAccept(TSocketId socket, std::string& ip, int32_t& port) {
+    sockaddr_in peer = MakeAddress(0, 0, 0);
+    socklen_t length = sizeof peer;
+    const int result =
+        ::accept4(Descriptor(socket), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+    }
+    ip = InAddrToText(BytesOf(peer.sin_addr));
+    port = ntohs(peer.sin_port);
+    return result < 0 ? InvalidSocketId : static_cast<TSocketId>(result);
+}
+
+int32_t TIdStackWinsock::SockBind(TSocketId socket, uint16_t family, const std::string& ip,
+                                  int32_t port) {
+    const uint32_t address = ip.empty() ? htonl(INADDR_ANY) : TextToInAddr(ip).S_addr;
+    const sockaddr_in local = MakeAddress(family, address, port);
+    const int result =
+        ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return result;
+}
+
+int32_t TIdStackWinsock::SockClose(TSocketId socket) {
+    const int result = ::close(Descriptor(socket));
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return result;
+}
+
+int32_t TIdStackWinsock::SockConnect(TSocketId socket, uint16_t family, const std::string& ip,
+                                     int32_t port) {
+    const sockaddr_in remote = MakeAddress(family, TextToInAddr(ip).S_addr, port);
+    const int result =
+        ::connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return result;
+}
+
+std::string TIdStackWinsock::LookupHostAddress(const std::string& host) {
+    const TAddrInfoList list = ResolveIPv4(host);
+    if (!list) {
+        CheckSocketResult(SocketFailure);
+        return std::string();
+    }
+    return InAddrToText(BytesOf(AddressOf(*list)));
+}
+
+std::string TIdStackWinsock::LocalHostName() {
+    char name[251] = {};
+    ::gethostname(name, 250); // a failure leaves the text empty
+    return std::string(name);
+}
+
+std::string TIdStackWinsock::LookupHostName(const std::string& address) {
+    const sockaddr_in remote = MakeAddress(AF_INET, ::inet_addr(address.c_str()), 0);
+    char name[NI_MAXHOST] = {};
+    const int result = ::getnameinfo(reinterpret_cast<const sockaddr*>(&remote), sizeof remote,
+                                     name, sizeof name, nullptr, 0, NI_NAMEREQD);
+    if (result != 0) {
+        SetLastError(WinsockErrorOfLookup(result));
+        CheckSocketResult(SocketFailure);
+        return std::string();
+    }
+    return std::string(name);
+}
+
+int32_t TIdStackWinsock::LookupServicePort(const std::string& service) {
+    servent entry;
+    std::vector<char> scratch;
+    const bool found = service.find('\0') == std::string::npos &&
+                       ServiceLookup(
+                           [&service](servent* e, char* b, size_t n, servent** r) {
+                               return ::getservbyname_r(service.c_str(), nullptr, e, b, n, r);
+                           },
+                           entry, scratch);
+    if (found) {
+        return ntohs(static_cast<uint16_t>(entry.s_port));
+    }
+    int32_t port = 0;
+    if (!TryTextToInt(service, port)) {
+        throw EIdInvalidServiceName(Format(IdText::InvalidServiceName, service.c_str()));
+    }
+    return port;
+}
+
+std::unique_ptr<TIdStrings> TIdStackWinsock::LookupServiceNames(int32_t port) {
+    auto names = std::make_unique<TIdStrings>();
+    servent entry;
+    std::vector<char> scratch;
+    const int networkPort = htons(static_cast<uint16_t>(port));
+    const bool found = ServiceLookup(
+        [networkPort](servent* e, char* b, size_t n, servent** r) {
+            return ::getservbyport_r(networkPort, nullptr, e, b, n, r);
+        },
+        entry, scratch);
+    if (found) {
+        names->emplace_back(entry.s_name);
+        for (char** alias = entry.s_aliases; alias != nullptr && *alias != nullptr; ++alias) {
+            names->emplace_back(*alias);
+        }
+    }
+    return names;
+}
+
+uint16_t TIdStackWinsock::HostToNetShort(uint16_t value) {
+    return htons(value);
+}
+
+int32_t TIdStackWinsock::SockListen(TSocketId socket, int32_t backlog) {
+    const int result = ::listen(Descriptor(socket), backlog);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return result;
+}
+
+uint16_t TIdStackWinsock::NetToHostShort(uint16_t value) {
+    return ntohs(value);
+}
+
+uint32_t TIdStackWinsock::HostToNetLong(uint32_t value) {
+    return htonl(value);
+}
+
+uint32_t TIdStackWinsock::NetToHostLong(uint32_t value) {
+    return ntohl(value);
+}
+
+int32_t TIdStackWinsock::SockRecv(TSocketId socket, void* buffer, int32_t length, int32_t flags) {
+    return ReceiveMessage(socket, buffer, length, flags, nullptr);
+}
+
+int32_t TIdStackWinsock::SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t flags,
+                                      std::string& ip, int32_t& port) {
+    sockaddr_in peer = MakeAddress(0, 0, 0);
+    const int32_t result = ReceiveMessage(socket, buffer, length, flags, &peer);
+    ip = InAddrToText(BytesOf(peer.sin_addr));
+    port = ntohs(peer.sin_port);
+    return result;
+}
+
+int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
+                                    TIdSocketList* errorList, int32_t timeout) {
+    // The size of a Winsock fd_set. poll() has no such bound, but callers rely on the refusal.
+    constexpr std::size_t SetSize = 64;
+    TIdSocketList* const lists[3] = {readList, writeList, errorList};
+    for (const TIdSocketList* list : lists) {
+        if (list != nullptr && list->size() > SetSize) {
+            throw EIdStackSetSizeExceeded(IdText::SetSizeExceeded);
+        }
+    }
+    // What select reports in each set: readable also at end of file and on a pending error,
+    // writable also on a pending error, and urgent data in the error set.
+    constexpr short Requested[3] = {POLLIN, POLLOUT, POLLPRI};
+    constexpr short Ready[3] = {POLLIN | POLLERR | POLLHUP, POLLOUT | POLLERR, POLLPRI};
+
+    auto fail = [&lists](int32_t code) {
+        for (TIdSocketList* list : lists) {
+            if (list != nullptr) {
+                list->clear();
+            }
+        }
+        SetLastError(code);
+        return SocketFailure;
+    };
+
+    std::vector<pollfd> polled;
+    for (int set = 0; set < 3; ++set) {
+        if (lists[set] == nullptr) {
+            continue;
+        }
+        for (const TSocketId socket : *lists[set]) {
+            const int fd = Descriptor(socket);
+            if (fd < 0) {
+                return fail(WSAENOTSOCK);
+            }
+            auto entry = std::find_if(polled.begin(), polled.end(),
+                                      [fd](const pollfd& p) { return p.fd == fd; });
+            if (entry == polled.end()) {
+                polled.push_back(pollfd{fd, Requested[set], 0});
+            } else {
+                entry->events = static_cast<short>(entry->events | Requested[set]);
+            }
+        }
+    }
+    if (timeout < 0 && timeout != NoTimeLimit) {
+        return fail(WSAEINVAL); // select refuses a negative time value
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    int wait = timeout == NoTimeLimit ? -1 : timeout;
+    for (;;) {
+        const int result = ::poll(polled.data(), polled.size(), wait);
+        if (result >= 0) {
+            break;
+        }
+        if (errno != EINTR) {
+            return fail(WinsockErrorOfErrno(errno));
+        }
+        // A signal handler ran; wait on for the rest of the time rather than report an early
+        // time-out or a failure the caller would take for one.
+        if (timeout != NoTimeLimit) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = static_cast<int>(std::max<decltype(left)>(left, 0));
+        }
+    }
+    for (const pollfd& p : polled) {
+        if ((p.revents & POLLNVAL) != 0) {
+            return fail(WSAENOTSOCK);
+        }
+    }
+
+    int32_t count = 0;
+    for (int set = 0; set < 3; ++set) {
+        TIdSocketList* list = lists[set];
+        if (list == nullptr) {
+            continue;
+        }
+        TIdSocketList ready;
+        for (const TSocketId socket : *list) {
+            const int fd = Descriptor(socket);
+            const auto entry = std::find_if(polled.begin(), polled.end(),
+                                            [fd](const pollfd& p) { return p.fd == fd; });
+            // A set holds a handle once, however often the list names it.
+            if ((entry->revents & Ready[set]) != 0 &&
+                std::find(ready.begin(), ready.end(), socket) == ready.end()) {
+                ready.push_back(socket);
+            }
+        }
+        count += static_cast<int32_t>(ready.size());
+        *list = std::move(ready);
+    }
+    return count;
+}
+
+int32_t TIdStackWinsock::SockSend(TSocketId socket, const void* buffer, int32_t length,
+                                  int32_t flags) {
+    if (length < 0) {
+        SetLastError(WSAEINVAL);
+        return SocketFailure;
+    }
+    // MSG_NOSIGNAL: a send on a broken connection fails instead of raising SIGPIPE.
+    const ssize_t result =
+        ::send(Descriptor(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return static_cast<int32_t>(result);
+}
+
+int32_t TIdStackWinsock::SockSendTo(TSocketId socket, const void* buffer, int32_t length,
+                                    int32_t flags, const std::string& ip, int32_t port) {
+    const sockaddr_in remote = MakeAddress(AF_INET, TextToInAddr(ip).S_addr, port);
+    if (length < 0) {
+        SetLastError(WSAEINVAL);
+        return SocketFailure;
+    }
+    const ssize_t result =
+        ::sendto(Descriptor(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return static_cast<int32_t>(result);
+}
+
+int32_t TIdStackWinsock::SockSetOption(TSocketId socket, int32_t level, int32_t name,
+                                       const void* value, int32_t length) {
+    int nativeLevel = level;
+    int nativeName = name;
+    if (level == WinsockSocketLevel) {
+        nativeLevel = SOL_SOCKET;
+        const auto row = std::find_if(std::begin(SocketOptions), std::end(SocketOptions),
+                                      [name](const TOptionRow& r) { return r.Winsock == name; });
+        if (row == std::end(SocketOptions)) {
+            SetLastError(WSAENOPROTOOPT);
+            return SocketFailure;
+        }
+        nativeName = row->Native;
+    }
+    if (length < 0) {
+        SetLastError(WSAEINVAL);
+        return SocketFailure;
+    }
+    const int result = ::setsockopt(Descriptor(socket), nativeLevel, nativeName, value,
+                                    static_cast<socklen_t>(length));
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return result;
+}
+
+TSocketId TIdStackWinsock::SockCreate(int32_t family, int32_t type, int32_t protocol) {
+    // Close-on-exec: the shell commands the tool starts must not inherit its sockets.
+    const int result = ::socket(family, type | SOCK_CLOEXEC, protocol);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return InvalidSocketId;
+    }
+    return static_cast<TSocketId>(result);
+}
+
+int32_t TIdStackWinsock::SockShutdown(TSocketId socket, int32_t how) {
+    const int result = ::shutdown(Descriptor(socket), how);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return SocketFailure;
+    }
+    return result;
+}
+
+int32_t TIdStackWinsock::LastSocketError() {
+    return LastError;
+}
+
+void TIdStackWinsock::PeerAddressOf(TSocketId socket, int32_t& family, std::string& ip,
+                                    int32_t& port) {
+    sockaddr_in peer = MakeAddress(0, 0, 0);
+    socklen_t length = sizeof peer;
+    int result = ::getpeername(Descriptor(socket), reinterpret_cast<sockaddr*>(&peer), &length);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        result = SocketFailure;
+    }
+    CheckSocketResult(result);
+    family = peer.sin_family;
+    ip = InAddrToText(BytesOf(peer.sin_addr));
+    port = ntohs(peer.sin_port);
+}
+
+void TIdStackWinsock::LocalAddressOf(TSocketId socket, int32_t& family, std::string& ip,
+                                     int32_t& port) {
+    sockaddr_in local = MakeAddress(0, 0, 0);
+    socklen_t length = sizeof local;
+    int result = ::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        result = SocketFailure;
+    }
+    CheckSocketResult(result);
+    family = local.sin_family;
+    ip = InAddrToText(BytesOf(local.sin_addr));
+    port = ntohs(local.sin_port);
+}
+
+std::string TIdStackWinsock::InAddrToText(const TIdInAddrBytes& bytes) {
+    return DefaultInAddrToText(bytes);
+}
+
+void TIdStackWinsock::TextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) {
+    DefaultTextToInAddrBytes(text, bytes);
+}

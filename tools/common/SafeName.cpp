@@ -12,7 +12,7 @@ std::string SafeImageName(std::string_view remoteName) {
     for (const char c : base.substr(0, 200)) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                            (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' || c == '+';
-        const bool leadingDot = c == '.' && name.find_first_not_of('_') == std::string::npos;
+        const bool leadingDot = c == '.' && name.empty();
         name += plain && !leadingDot ? c : '_';
     }
     return name;

@@ -34,6 +34,12 @@ public:
                          int32_t timeout = -1);
     // As ReceiveBytes into a buffer of BufferSize bytes; the empty string on a time-out.
     std::string ReceiveText(std::string& peerIP, int32_t& peerPort, int32_t timeout = -1);
+    // The wait and receive under ReceiveBytes, without its zero-byte rule: false on a time-out
+    // (peer cleared), otherwise true with the datagram's length in count, which may be 0, and its
+    // sender. Lets a caller look at the sender before it judges the datagram, into a buffer it
+    // keeps across receives.
+    bool ReceiveDatagram(void* buffer, int32_t length, std::string& peerIP, int32_t& peerPort,
+                         int32_t timeout, int32_t& count);
     void SendTextTo(const std::string& host, int32_t port, const std::string& data);
     void SendBytesTo(const std::string& host, int32_t port, const void* buffer, int32_t count);
 
@@ -41,6 +47,8 @@ protected:
     void Loaded() override;
     virtual void ApplyBroadcastOption();
     void WriteBroadcastOption(bool enabled, TIdSocketHandle* handle);
+    // The handle object if there is one, without creating it or opening a socket.
+    TIdSocketHandle* ExistingSocketHandle() const { return FSocketHandle.get(); }
 
     std::string FHost;
     int32_t FPort = 0;

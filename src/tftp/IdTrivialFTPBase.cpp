@@ -1,0 +1,126 @@
+#include "tftp/IdTrivialFTPBase.h"
+
+#include "base/Format.h"
+#include "base/IntegerText.h"
+#include "net/Idexception.h"
+
+namespace {
+
+// The text of a packet from offset up to the next NUL or the datagram's end; empty when the
+// packet ends before offset.
+std::string_view FieldAt(std::string_view packet, size_t offset, size_t* next = nullptr) {
+    if (offset >= packet.size()) {
+        if (next != nullptr) {
+            *next = packet.size();
+        }
+        return {};
+    }
+    const std::string_view rest = packet.substr(offset);
+    const size_t end = rest.find('\0');
+    const std::string_view field = rest.substr(0, end);
+    if (next != nullptr) {
+        *next = end == std::string_view::npos ? packet.size() : offset + end + 1;
+    }
+    return field;
+}
+
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class E>
+[[noreturn]] void Raise(std::string message) {
+    throw E(std::move(message));
+}
+
+} // namespace
+
+std::string WordToNetBytes(uint16_t value) {
+    return std::string{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+}
+
+uint16_t NetBytesToWord(std::string_view bytes) {
+    // Only the bytes that are there: a missing low or high byte reads as zero.
+    const auto byteAt = [bytes](size_t i) -> uint16_t {
+        return i < bytes.size() ? static_cast<uint8_t>(bytes[i]) : 0;
+    };
+    return static_cast<uint16_t>(byteAt(0) << 8 | byteAt(1));
+}
+
+const char* ModeText(TIdTFTPMode mode) {
+    return mode == tfNetAscii ? "netascii" : "octet";
+}
+
+std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
+                             int32_t requestedBlockSize) {
+    // RFC 1350 section 5 and RFC 2347 section 2: opcode, name, mode, then option name and value,
+    // each text closed by a NUL.
+    std::string packet = WordToNetBytes(TFTP_WRQ);
+    packet += remoteName;
+    packet += '\0';
+    packet += ModeText(mode);
+    packet += '\0';
+    packet += TFTPBlockSizeOption;
+    packet += '\0';
+    packet += std::to_string(requestedBlockSize);
+    packet += '\0';
+    return packet;
+}
+
+std::string MakeDataHeader(uint16_t blockNumber) {
+    return WordToNetBytes(TFTP_DATA) + WordToNetBytes(blockNumber);
+}
+
+void RaiseErrorPacket(std::string_view packet) {
+    const uint16_t code = packet.size() > 2 ? NetBytesToWord(packet.substr(2)) : 0;
+    std::string text(FieldAt(packet, 4));
+    switch (code) {
+    case 1:
+        Raise<EIdTFTPFileNotFound>(std::move(text));
+    case 2:
+        Raise<EIdTFTPAccessViolation>(std::move(text));
+    case 3:
+        Raise<EIdTFTPAllocationExceeded>(std::move(text));
+    case 4:
+        Raise<EIdTFTPIllegalOperation>(std::move(text));
+    case 5:
+        Raise<EIdTFTPUnknownTransferID>(std::move(text));
+    case 6:
+        Raise<EIdTFTPFileAlreadyExists>(std::move(text));
+    case 7:
+        Raise<EIdTFTPNoSuchUser>(std::move(text));
+    case 8:
+        Raise<EIdTFTPOptionNegotiationFailed>(std::move(text));
+    default:
+        Raise<EIdTFTPException>(std::move(text));
+    }
+}
+
+bool OptionAckBlockSize(std::string_view packet, int32_t& blockSize) {
+    // RFC 2347 section 2: name NUL value NUL ...; only the first option is looked at.
+    size_t valueOffset = 0;
+    const std::string_view name = FieldAt(packet, 2, &valueOffset);
+    if (!SameTextIgnoringCase(name, TFTPBlockSizeOption)) {
+        return false;
+    }
+    const std::string_view value = FieldAt(packet, valueOffset);
+    const int32_t size = TextToInt(value);
+    // Below 1 no block would ever be short and the upload would not end; above 65464 the block
+    // and its header no longer fit one UDP datagram (RFC 2348 section 2).
+    if (size < TFTPMinBlockSize || size > TFTPMaxBlockSize) {
+        throw EIdTFTPOptionNegotiationFailed(
+            Format("Block size %d refused by the client: it must lie between %d and %d", size,
+                   TFTPMinBlockSize, TFTPMaxBlockSize));
+    }
+    blockSize = size;
+    return true;
+}

@@ -1,0 +1,672 @@
+#include "net/Idexception.h"
+#include "tftp/IdTrivialFTP.h"
+#include "tftp/ScriptedPeer.h"
+#include "tftp/SpyStack.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+using namespace tftptest;
+
+// Bytes that show a shift, a repeat or a loss anywhere in a file.
+std::string Pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        s[i] = static_cast<char>((i * 7 + i / 251 + 3) & 0xFF);
+    }
+    return s;
+}
+
+uint16_t BlockOf(const std::string& packet) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(packet[2]) << 8 |
+                                 static_cast<uint8_t>(packet[3]));
+}
+
+// A client, a write server on a scripted peer and the work events the client fired. The peer is
+// built by Start, after the test has set up the server; it stops (joins) before the server goes.
+struct Upload {
+    WriteServer Server;
+    std::unique_ptr<ScriptedPeer> Peer;
+    TIdTrivialFTP Client{nullptr};
+    std::vector<std::string> Events;
+
+    void Start() {
+        Peer = std::make_unique<ScriptedPeer>(Server.Script());
+        Client.SetHost("127.0.0.1");
+        Client.SetPort(Peer->ListenPort());
+        Client.SetReceiveTimeout(2000);
+        Client.OnWorkBegin = [this](TObject*, TWorkMode mode, int32_t max) {
+            Events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
+        };
+        Client.OnWork = [this](TObject*, TWorkMode mode, int32_t count) {
+            Events.push_back("work " + std::to_string(mode) + " " + std::to_string(count));
+        };
+        Client.OnWorkEnd = [this](TObject*, TWorkMode mode) {
+            Events.push_back("end " + std::to_string(mode));
+        };
+    }
+
+    // The data packets the peer received on its transfer socket.
+    std::vector<std::string> DataPackets() const {
+        std::vector<std::string> packets;
+        for (const PeerDatagram& d : Peer->ReceivedOn(PeerSocket::Transfer)) {
+            packets.push_back(d.Bytes);
+        }
+        return packets;
+    }
+};
+
+// What an upload ends with: "ok", or the exception's class and message.
+template <class E>
+bool Raises(const std::function<void()>& run, const std::string& message) {
+    try {
+        run();
+    } catch (const E& e) {
+        EXPECT_EQ(e.Message(), message);
+        return true;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "other exception: " << e.what();
+        return false;
+    }
+    ADD_FAILURE() << "nothing raised";
+    return false;
+}
+
+// The work events of a successful upload of size bytes in blocks of blockSize.
+std::vector<std::string> EventsOf(int32_t size, int32_t blockSize) {
+    std::vector<std::string> events = {"begin 1 " + std::to_string(size)};
+    int32_t sent = 0;
+    for (;;) {
+        const int32_t n = std::min(blockSize, size - sent);
+        sent += n;
+        events.push_back("work 1 " + std::to_string(sent));
+        if (n < blockSize) {
+            break;
+        }
+    }
+    events.push_back("end 1");
+    return events;
+}
+
+TEST(Upload, ExchangeOnTheWire) {
+    const struct {
+        size_t Size;
+        int32_t Offered; // 0: the server ignores the option and acknowledges block 0
+        TIdTFTPMode Mode;
+    } cases[] = {
+        {0, 0, tfOctet},       {1, 0, tfOctet},       {511, 0, tfOctet},     {512, 0, tfOctet},
+        {513, 0, tfOctet},     {3000, 0, tfOctet},    {0, 1024, tfOctet},    {1000, 1500, tfOctet},
+        {1024, 1024, tfOctet}, {3000, 1024, tfOctet}, {2048, 2048, tfOctet}, {3000, 0, tfNetAscii},
+        {700, 8, tfOctet},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("size " + std::to_string(c.Size) + " offered " + std::to_string(c.Offered) +
+                     " mode " + std::to_string(c.Mode));
+        Upload u;
+        u.Server.Open =
+            c.Offered == 0 ? WriteServer::Opening::Ack0 : WriteServer::Opening::OptionAck;
+        u.Server.OfferedBlockSize = c.Offered;
+        u.Start();
+        u.Client.SetTransferMode(c.Mode);
+        // CR LF pairs go out as they are, in both modes.
+        std::string bytes = Pattern(c.Size);
+        for (size_t i = 0; i + 1 < bytes.size(); i += 40) {
+            bytes[i] = '\r';
+            bytes[i + 1] = '\n';
+        }
+        TMemoryStream source(bytes);
+        u.Client.UploadStream(source, "/");
+        u.Peer->Stop();
+
+        const int32_t blockSize = c.Offered == 0 ? 512 : c.Offered;
+        // The request: once, to the listening port, byte for byte.
+        const auto requests = u.Peer->ReceivedOn(PeerSocket::Listen);
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].Bytes,
+                  "\0\2/\0"s + (c.Mode == tfOctet ? "octet" : "netascii") + "\0blksize\0001500\0"s);
+        // The data: to the new port, from the request's socket, blocks 1, 2, ... in order.
+        const auto data = u.Peer->ReceivedOn(PeerSocket::Transfer);
+        const size_t blocks = c.Size / static_cast<size_t>(blockSize) + 1;
+        ASSERT_EQ(data.size(), blocks);
+        std::string joined;
+        for (size_t i = 0; i < data.size(); ++i) {
+            const std::string& p = data[i].Bytes;
+            ASSERT_GE(p.size(), 4u);
+            EXPECT_EQ(p.substr(0, 2), "\0\3"s);
+            EXPECT_EQ(BlockOf(p), i + 1);
+            EXPECT_EQ(data[i].FromPort, requests[0].FromPort);
+            const size_t expected =
+                i + 1 < blocks ? static_cast<size_t>(blockSize) : c.Size % blockSize;
+            EXPECT_EQ(p.size() - 4, expected) << "block " << i + 1;
+            joined += p.substr(4);
+        }
+        EXPECT_EQ(joined, bytes);
+        EXPECT_EQ(u.Server.File(), bytes);
+        EXPECT_EQ(u.Events, EventsOf(static_cast<int32_t>(c.Size), blockSize));
+        EXPECT_EQ(u.Client.BufferSize(), blockSize + 4);
+        EXPECT_FALSE(u.Client.Active());
+        EXPECT_EQ(u.Client.TransferPeerIP(), "127.0.0.1");
+        EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort());
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+    }
+}
+
+TEST(Upload, FirstAnswerDecidesTheFirstBlock) {
+    const struct {
+        const char* Name;
+        std::string Opening;
+        uint16_t FirstBlock;
+        int32_t BufferSize;
+    } cases[] = {
+        {"ack 0", AckPacket(0), 1, 516},
+        {"ack 41", AckPacket(41), 42, 516},
+        {"ack 65535", AckPacket(65535), 0, 516},
+        {"short ack", "\0\4\0"s, 1, 516},
+        {"ack of opcode only", "\0\4"s, 1, 516},
+        {"option ack of another option", OptionAckPacket({{"tsize", "100"}}), 1, 516},
+        {"unknown opcode", "\0\11whatever"s, 1, 516},
+        {"a data packet", "\0\3\0\1abc"s, 1, 516},
+        {"a single byte", "\7"s, 1, 516},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        u.Server.OpeningPacket = c.Opening;
+        u.Start();
+        TMemoryStream source(Pattern(100));
+        u.Client.UploadStream(source, "/");
+        u.Peer->Stop();
+        const auto data = u.DataPackets();
+        ASSERT_EQ(data.size(), 1u);
+        EXPECT_EQ(BlockOf(data[0]), c.FirstBlock);
+        EXPECT_EQ(data[0].substr(4), Pattern(100));
+        EXPECT_EQ(u.Client.BufferSize(), c.BufferSize);
+    }
+}
+
+TEST(Upload, DuplicateAcknowledgementResendsOnce) {
+    Upload u;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Index == 4) { // block 4 arrived: acknowledge block 3 again
+            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(3), 0}};
+        }
+        return std::nullopt;
+    };
+    u.Start();
+    const std::string bytes = Pattern(3000);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    const auto data = u.DataPackets();
+    std::vector<uint16_t> numbers;
+    for (const std::string& p : data) {
+        numbers.push_back(BlockOf(p));
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 4, 5, 6}));
+    EXPECT_EQ(data[3], data[4]) << "the same packet again";
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Events, EventsOf(3000, 512)) << "no work for the retransmission";
+}
+
+TEST(Upload, BlockNumbersWrapAfter65535) {
+    // One-byte blocks: 65537 bytes make blocks 1..65535, 0, 1 and the empty block 2.
+    Upload u;
+    u.Server.Open = WriteServer::Opening::OptionAck;
+    u.Server.OfferedBlockSize = 1;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Index == 65536) { // block 0 arrived: acknowledge 65535 again
+            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(65535), 0}};
+        }
+        return std::nullopt;
+    };
+    u.Start();
+    const std::string bytes = Pattern(65537);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    const auto& data = u.Server.Data();
+    ASSERT_EQ(data.size(), 65539u);
+    EXPECT_EQ(data[65533].Block, 65534);
+    EXPECT_EQ(data[65534].Block, 65535);
+    EXPECT_EQ(data[65535].Block, 0);
+    EXPECT_EQ(data[65536].Block, 0) << "the repeated acknowledgement resends block 0";
+    EXPECT_TRUE(data[65536].Repeat);
+    EXPECT_EQ(data[65537].Block, 1);
+    EXPECT_EQ(data[65538].Block, 2);
+    EXPECT_EQ(data[65538].Length, 0u);
+    EXPECT_EQ(u.Server.File(), bytes);
+    // One work event per new block: 65538 of them, the last with every byte.
+    ASSERT_EQ(u.Events.size(), 65540u);
+    EXPECT_EQ(u.Events[65538], "work 1 65537");
+    EXPECT_EQ(u.Events.back(), "end 1");
+    EXPECT_EQ(u.Client.BufferSize(), 5);
+}
+
+TEST(Upload, FailuresEndTheUpload) {
+    const struct {
+        const char* Name;
+        WriteServer::Opening Open;
+        std::string OpeningPacket;
+        int ErrorAt; // data packet that the answer replaces, 0: none
+        std::string Answer;
+        std::string Class;
+        std::string Message;
+        size_t DataSent;
+    } cases[] = {
+        {"error at block 7", WriteServer::Opening::Ack0, "", 7,
+         ErrorPacket(2, "Access denied by device"), "AccessViolation", "Access denied by device",
+         7},
+        {"error to the request", WriteServer::Opening::Error, ErrorPacket(1, "No such file"), 0, "",
+         "FileNotFound", "No such file", 0},
+        {"error without text", WriteServer::Opening::Ack0, "", 2, "\0\5\0\3"s, "AllocationExceeded",
+         "", 2},
+        {"zero bytes", WriteServer::Opening::Ack0, "", 2, "", "ZeroBytes", "UDP Receive Error = 0.",
+         2},
+        {"block size 0", WriteServer::Opening::OptionAck, OptionAckPacket({{"blksize", "0"}}), 0,
+         "", "OptionNegotiation",
+         "Block size 0 refused by the client: it must lie between 1 and 65464", 0},
+        {"block size 65465", WriteServer::Opening::OptionAck,
+         OptionAckPacket({{"blksize", "65465"}}), 0, "", "OptionNegotiation",
+         "Block size 65465 refused by the client: it must lie between 1 and 65464", 0},
+        {"block size garbage", WriteServer::Opening::OptionAck,
+         OptionAckPacket({{"blksize", "lots"}}), 0, "", "Convert",
+         "'lots' is not a valid integer value", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        u.Server.Open = c.Open;
+        u.Server.OpeningPacket = c.OpeningPacket;
+        const int errorAt = c.ErrorAt;
+        const std::string answer = c.Answer;
+        u.Server.OnData = [errorAt,
+                           answer](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Index == errorAt) {
+                return std::vector<PeerSend>{{PeerSocket::Transfer, answer, 0}};
+            }
+            return std::nullopt;
+        };
+        u.Start();
+        TMemoryStream source(Pattern(5000));
+        std::string raised;
+        std::string message;
+        try {
+            u.Client.UploadStream(source, "/");
+        } catch (const EIdTFTPAccessViolation& e) {
+            raised = "AccessViolation", message = e.Message();
+        } catch (const EIdTFTPFileNotFound& e) {
+            raised = "FileNotFound", message = e.Message();
+        } catch (const EIdTFTPAllocationExceeded& e) {
+            raised = "AllocationExceeded", message = e.Message();
+        } catch (const EIdTFTPOptionNegotiationFailed& e) {
+            raised = "OptionNegotiation", message = e.Message();
+        } catch (const EIdUDPReceiveErrorZeroBytes& e) {
+            raised = "ZeroBytes", message = e.Message();
+        } catch (const EConvertError& e) {
+            raised = "Convert", message = e.Message();
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(raised, c.Class);
+        EXPECT_EQ(message, c.Message);
+        // Nothing was sent after the failure: neither data nor an error packet.
+        const auto data = u.DataPackets();
+        EXPECT_EQ(data.size(), c.DataSent);
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Listen).size(), 1u);
+        ASSERT_FALSE(u.Events.empty());
+        EXPECT_EQ(u.Events.front(), "begin 1 5000");
+        EXPECT_EQ(u.Events.back(), "end 1");
+        EXPECT_EQ(std::count(u.Events.begin(), u.Events.end(), "end 1"), 1);
+        EXPECT_EQ(u.Events.size(), c.DataSent + 2);
+        EXPECT_FALSE(u.Client.Active());
+    }
+}
+
+TEST(Upload, NoAnswerIsATimeoutAfterOneRequest) {
+    Upload u;
+    u.Server.Open = WriteServer::Opening::Silent;
+    u.Start();
+    u.Client.SetReceiveTimeout(200);
+    StackSpy spy;
+    TMemoryStream source(Pattern(10));
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        u.Client.UploadStream(source, "/");
+        ADD_FAILURE() << "nothing raised";
+    } catch (const EIdTFTPException& e) {
+        EXPECT_EQ(typeid(e), typeid(EIdTFTPException));
+        EXPECT_EQ(e.Message(), "Timeout");
+    }
+    const auto waited = std::chrono::steady_clock::now() - started;
+    u.Peer->Stop();
+    EXPECT_GE(waited, std::chrono::milliseconds(190)) << "one full ReceiveTimeout";
+    EXPECT_EQ(spy->SelectTimeouts, std::vector<int32_t>{200});
+    EXPECT_EQ(u.Peer->Received().size(), 1u) << "the request, once";
+    EXPECT_EQ(u.Events, (std::vector<std::string>{"begin 1 10", "end 1"}));
+    EXPECT_FALSE(u.Client.Active());
+    EXPECT_EQ(spy->Shutdowns, std::vector<int32_t>{1});
+    EXPECT_EQ(spy->Closes.size(), 1u);
+    EXPECT_EQ(u.Client.TransferPeerIP(), "");
+    EXPECT_EQ(u.Client.TransferPeerPort(), 0);
+}
+
+TEST(Upload, TimeoutBeforeTheFinalBlockFailsAfterItSucceeds) {
+    const struct {
+        const char* Name;
+        int SilentAt; // data packet left unanswered
+        bool Success;
+    } cases[] = {{"final block unanswered", 6, true}, {"block 3 unanswered", 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        const int silentAt = c.SilentAt;
+        u.Server.OnData = [silentAt](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Index == silentAt) {
+                return std::vector<PeerSend>{};
+            }
+            return std::nullopt;
+        };
+        u.Start();
+        u.Client.SetReceiveTimeout(150);
+        const std::string bytes = Pattern(3000);
+        TMemoryStream source(bytes);
+        bool succeeded = true;
+        try {
+            u.Client.UploadStream(source, "/");
+        } catch (const EIdTFTPException& e) {
+            succeeded = false;
+            EXPECT_EQ(e.Message(), "Timeout");
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(succeeded, c.Success);
+        EXPECT_EQ(u.DataPackets().size(), static_cast<size_t>(c.SilentAt)) << "no retransmission";
+        EXPECT_EQ(u.Events.back(), "end 1");
+        EXPECT_FALSE(u.Client.Active());
+        if (c.Success) {
+            EXPECT_EQ(u.Server.File(), bytes);
+        }
+    }
+}
+
+TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
+    Upload u;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Index != 3) {
+            return std::nullopt;
+        }
+        // Before the peer's own acknowledgement: everything that would derail the upload, from
+        // another port and from another address.
+        std::vector<PeerSend> sends;
+        for (PeerSocket via : {PeerSocket::Stranger, PeerSocket::StrangerAddress}) {
+            sends.push_back({via, AckPacket(2), 0});
+            sends.push_back({via, AckPacket(3), 0});
+            sends.push_back({via, AckPacket(9), 0});
+            sends.push_back({via, ErrorPacket(2, "hijacked"), 0});
+            sends.push_back({via, OptionAckPacket({{"blksize", "8"}}), 0});
+            sends.push_back({via, OptionAckPacket({{"blksize", "0"}}), 0});
+            sends.push_back({via, "", 0});
+        }
+        sends.push_back({PeerSocket::Transfer, AckPacket(3), 40});
+        return sends;
+    };
+    u.Start();
+    const std::string bytes = Pattern(3000);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    std::vector<uint16_t> numbers;
+    for (const std::string& p : u.DataPackets()) {
+        numbers.push_back(BlockOf(p));
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Events, EventsOf(3000, 512));
+    EXPECT_EQ(u.Client.BufferSize(), 516);
+    EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort());
+    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
+}
+
+TEST(Upload, StrangersDoNotRestartTheWait) {
+    Upload u;
+    u.Server.AnswerFinal = false;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (!e.Final) {
+            return std::nullopt;
+        }
+        std::vector<PeerSend> sends;
+        for (int at = 40; at <= 2400; at += 40) {
+            sends.push_back({PeerSocket::Stranger, AckPacket(e.Block), at});
+        }
+        return sends;
+    };
+    u.Start();
+    u.Client.SetReceiveTimeout(300);
+    StackSpy spy;
+    const std::string bytes = Pattern(1000);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Events.back(), "end 1");
+    // The waits after the final block: the first of ReceiveTimeout, each later one for what is
+    // left of it.
+    std::vector<int32_t> waits = spy->SelectTimeouts;
+    ASSERT_GE(waits.size(), 4u);
+    waits.erase(waits.begin(), waits.begin() + 2); // the waits for the first two answers
+    EXPECT_EQ(waits.front(), 300);
+    for (size_t i = 1; i < waits.size(); ++i) {
+        EXPECT_LT(waits[i], waits[i - 1]) << i;
+        EXPECT_GE(waits[i], 0);
+    }
+    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+}
+
+TEST(Upload, ReadsTheRestOfTheStream) {
+    Upload u;
+    u.Start();
+    const std::string bytes = Pattern(3000);
+    TMemoryStream source(bytes);
+    source.SetPosition(1000);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    EXPECT_EQ(u.Server.File(), bytes.substr(1000));
+    EXPECT_EQ(u.Events.front(), "begin 1 2000");
+    EXPECT_EQ(source.Position(), 3000);
+}
+
+// A stream that claims 100 bytes more than it holds.
+class TLyingStream : public TStream {
+public:
+    explicit TLyingStream(std::string bytes) : FBytes(std::move(bytes)) {}
+    int64_t Size() const override { return static_cast<int64_t>(FBytes.size()) + 100; }
+    int64_t Position() const override { return FPosition; }
+    void SetPosition(int64_t position) override { FPosition = position; }
+    size_t Read(void* buffer, size_t count) override {
+        const size_t left = FBytes.size() - static_cast<size_t>(FPosition);
+        const size_t n = std::min(count, left);
+        std::memcpy(buffer, FBytes.data() + FPosition, n);
+        FPosition += static_cast<int64_t>(n);
+        return n;
+    }
+
+private:
+    std::string FBytes;
+    int64_t FPosition = 0;
+};
+
+TEST(Upload, ShortSourceIsAReadError) {
+    Upload u;
+    u.Start();
+    TLyingStream source(Pattern(3000));
+    EXPECT_TRUE(
+        Raises<EReadError>([&] { u.Client.UploadStream(source, "/"); }, "Stream read error"));
+    u.Peer->Stop();
+    EXPECT_EQ(u.DataPackets().size(), 5u) << "blocks 1 to 5 went out, block 6 could not be read";
+    EXPECT_EQ(u.Events.front(), "begin 1 3100");
+    EXPECT_EQ(u.Events.back(), "end 1");
+    EXPECT_FALSE(u.Client.Active());
+}
+
+TEST(Upload, HandlerExceptions) {
+    const struct {
+        const char* Name;
+        bool WorkThrows;
+        bool EndThrows;
+        bool Silent; // the server never answers: the upload itself fails
+        std::string Expected;
+    } cases[] = {
+        {"work handler", true, false, false, "handler"},
+        {"end handler after success", false, true, false, "handler"},
+        {"end handler while failing", false, true, true, "Timeout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        if (c.Silent) {
+            u.Server.Open = WriteServer::Opening::Silent;
+        }
+        u.Start();
+        u.Client.SetReceiveTimeout(150);
+        int ends = 0;
+        if (c.WorkThrows) {
+            u.Client.OnWork = [](TObject*, TWorkMode, int32_t) {
+                throw std::runtime_error("handler");
+            };
+            u.Client.OnWorkEnd = [&ends](TObject*, TWorkMode) { ++ends; };
+        }
+        if (c.EndThrows) {
+            u.Client.OnWorkEnd = [&ends](TObject*, TWorkMode) {
+                ++ends;
+                throw std::runtime_error("handler");
+            };
+        }
+        TMemoryStream source(Pattern(100));
+        std::string message;
+        try {
+            u.Client.UploadStream(source, "/");
+        } catch (const std::exception& e) {
+            message = e.what();
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(message, c.Expected);
+        EXPECT_EQ(ends, 1);
+        EXPECT_FALSE(u.Client.Active());
+        EXPECT_EQ(u.Client.WorkProgress(WorkModeWrite).Level, c.EndThrows ? 1 : 0);
+    }
+}
+
+TEST(Upload, EachUploadHasItsOwnSocketAndStart) {
+    TIdTrivialFTP client(nullptr);
+    StackSpy spy;
+    const struct {
+        int32_t Offered;
+        int32_t BufferSize;
+    } rounds[] = {{1024, 1028}, {0, 516}};
+    std::vector<uint16_t> ports;
+    for (const auto& r : rounds) {
+        WriteServer server;
+        server.Open = r.Offered == 0 ? WriteServer::Opening::Ack0 : WriteServer::Opening::OptionAck;
+        server.OfferedBlockSize = r.Offered;
+        ScriptedPeer peer(server.Script());
+        client.SetHost("127.0.0.1");
+        client.SetPort(peer.ListenPort());
+        const std::string bytes = Pattern(2000);
+        TMemoryStream source(bytes);
+        client.UploadStream(source, "/");
+        peer.Stop();
+        EXPECT_EQ(server.File(), bytes);
+        EXPECT_EQ(client.BufferSize(), r.BufferSize);
+        EXPECT_FALSE(client.Active());
+        ports.push_back(peer.Received().front().FromPort);
+        for (const PeerDatagram& d : peer.Received()) {
+            EXPECT_EQ(d.FromPort, ports.back());
+        }
+    }
+    EXPECT_EQ(spy->Creates, 2);
+    EXPECT_EQ(spy->Closes.size(), 2u);
+    EXPECT_NE(ports[0], ports[1]);
+}
+
+// A file in the temporary folder, removed at the end of the test.
+struct TempFile {
+    std::filesystem::path Path;
+    explicit TempFile(const std::string& bytes) {
+        Path = std::filesystem::temp_directory_path() /
+               ("zeb40-upload-" + std::to_string(::getpid()) + "-" +
+                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".bin");
+        std::ofstream(Path, std::ios::binary) << bytes;
+    }
+    ~TempFile() { std::filesystem::remove(Path); }
+};
+
+TEST(Upload, UploadFileSendsTheWholeFileAndClosesIt) {
+    const struct {
+        const char* Name;
+        bool Answer;
+    } cases[] = {{"success", true}, {"timeout", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        if (!c.Answer) {
+            u.Server.Open = WriteServer::Opening::Silent;
+        }
+        u.Start();
+        u.Client.SetReceiveTimeout(150);
+        const std::string bytes = Pattern(1500);
+        const TempFile file(bytes);
+        if (c.Answer) {
+            u.Client.UploadFile(file.Path.string(), "/");
+        } else {
+            EXPECT_THROW(u.Client.UploadFile(file.Path.string(), "/"), EIdTFTPException);
+        }
+        u.Peer->Stop();
+        if (c.Answer) {
+            EXPECT_EQ(u.Server.File(), bytes);
+        }
+        // The file is no longer held: an exclusive opener gets it.
+        EXPECT_NO_THROW(TFileStream again(file.Path.string()));
+    }
+}
+
+TEST(Upload, UploadFileThatCannotBeOpened) {
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    const std::string names[] = {"", folder, folder + "/zeb40-no-such-file.bin",
+                                 "/zeb40-no-such-folder/image.bin"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        Upload u;
+        u.Start();
+        StackSpy spy;
+        EXPECT_TRUE(Raises<EFOpenError>([&] { u.Client.UploadFile(name, "/"); },
+                                        "Cannot open file " + name));
+        u.Peer->Stop();
+        EXPECT_TRUE(u.Events.empty());
+        EXPECT_TRUE(u.Peer->Received().empty());
+        EXPECT_EQ(spy->Creates, 0);
+    }
+}
+
+TEST(Upload, HeldFileCannotBeUploaded) {
+    Upload u;
+    u.Start();
+    const TempFile file(Pattern(10));
+    const TFileStream holder(file.Path.string());
+    EXPECT_THROW(u.Client.UploadFile(file.Path.string(), "/"), EFOpenError);
+    u.Peer->Stop();
+    EXPECT_TRUE(u.Events.empty());
+    EXPECT_TRUE(u.Peer->Received().empty());
+}
+
+} // namespace

@@ -38,13 +38,16 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     close(err[1]);
     FOut = out[0];
     FErr = err[0];
-    fcntl(FErr, F_SETFL, fcntl(FErr, F_GETFL) | O_NONBLOCK);
+    FPump = std::thread([this] { Pump(); });
 }
 
 TChildProcess::~TChildProcess() {
     if (FPid > 0 && FStatus < 0) {
         kill(FPid, SIGKILL);
         waitpid(FPid, nullptr, 0);
+    }
+    if (FPump.joinable()) {
+        FPump.join();
     }
     if (FOut >= 0) {
         close(FOut);
@@ -54,40 +57,54 @@ TChildProcess::~TChildProcess() {
     }
 }
 
-bool TChildProcess::ReadLine(std::string& line, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const size_t newline = FPending.find('\n');
-        if (newline != std::string::npos) {
-            line = FPending.substr(0, newline);
-            FPending.erase(0, newline + 1);
-            FLines.push_back(line);
-            return true;
+void TChildProcess::Pump() {
+    bool outOpen = true, errOpen = true;
+    char buffer[4096];
+    while (outOpen || errOpen) {
+        pollfd fds[2] = {{outOpen ? FOut : -1, POLLIN, 0}, {errOpen ? FErr : -1, POLLIN, 0}};
+        if (poll(fds, 2, 100) <= 0) {
+            continue;
         }
-        // stderr is drained alongside so that a chatty child never blocks on a full pipe.
-        char buffer[4096];
-        for (ssize_t n; FErr >= 0 && (n = read(FErr, buffer, sizeof buffer)) > 0;) {
-            FErrText.append(buffer, size_t(n));
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0 || FOut < 0) {
-            return false;
-        }
-        pollfd fd{FOut, POLLIN, 0};
-        if (poll(&fd, 1, int(std::min<long long>(left, 50))) > 0) {
-            const ssize_t n = read(FOut, buffer, sizeof buffer);
-            if (n <= 0) {
-                if (!FPending.empty()) {
-                    FPending += '\n';
-                    continue;
-                }
-                return false;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
             }
-            FPending.append(buffer, size_t(n));
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            std::lock_guard<std::mutex> lock(FMutex);
+            if (n <= 0) {
+                (i == 0 ? outOpen : errOpen) = false;
+                if (i == 0 && !FPending.empty()) {
+                    FQueue.push_back(FPending);
+                    FPending.clear();
+                }
+            } else if (i == 1) {
+                FErrText.append(buffer, size_t(n));
+            } else {
+                FPending.append(buffer, size_t(n));
+                for (size_t newline; (newline = FPending.find('\n')) != std::string::npos;) {
+                    FQueue.push_back(FPending.substr(0, newline));
+                    FPending.erase(0, newline + 1);
+                }
+            }
+            FArrived.notify_all();
         }
     }
+    std::lock_guard<std::mutex> lock(FMutex);
+    FEnded = true;
+    FArrived.notify_all();
+}
+
+bool TChildProcess::ReadLine(std::string& line, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    if (!FArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !FQueue.empty() || FEnded; }) ||
+        FQueue.empty()) {
+        return false;
+    }
+    line = FQueue.front();
+    FQueue.pop_front();
+    FLines.push_back(line);
+    return true;
 }
 
 std::string TChildProcess::WaitForLine(const std::string& prefix, int timeoutMs) {
@@ -129,9 +146,7 @@ int TChildProcess::Wait(int timeoutMs) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return -1;
         }
-        // Keep the pipes flowing while waiting.
-        std::string line;
-        ReadLine(line, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -143,15 +158,12 @@ void TChildProcess::Signal(int signal) {
 
 void TChildProcess::DrainOutput() {
     std::string line;
-    while (ReadLine(line, 200)) {
+    while (ReadLine(line, 1000)) {
     }
 }
 
 std::string TChildProcess::Stderr() {
-    char buffer[4096];
-    for (ssize_t n; FErr >= 0 && (n = read(FErr, buffer, sizeof buffer)) > 0;) {
-        FErrText.append(buffer, size_t(n));
-    }
+    std::lock_guard<std::mutex> lock(FMutex);
     return FErrText;
 }
 

@@ -1,8 +1,13 @@
 // A child process for the end-to-end tests: started with its arguments, its stdout read line by
-// line through a pipe with a time bound, its stderr kept, and killed when the object goes.
+// line with a time bound, its stderr kept, and killed when the object goes. A thread drains both
+// pipes all the time, so a chatty child never blocks on a full pipe while the test is busy.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class TChildProcess {
@@ -24,19 +29,26 @@ public:
     // The exit status (128 + signal for a killed child), or -1 when it has not ended in time.
     int Wait(int timeoutMs);
     void Signal(int signal);
-    // All of stderr once the child has ended (Wait first).
+    // stderr so far (all of it once the child has ended and DrainOutput has run).
     std::string Stderr();
-    // The rest of stdout once the child has ended, collected into Lines().
+    // Once the child has ended: waits for the end of its output, collected into Lines().
     void DrainOutput();
 
 private:
+    void Pump();
+
     int FPid = -1;
     int FOut = -1;
     int FErr = -1;
     int FStatus = -1;
-    std::string FPending;
+    std::mutex FMutex;
+    std::condition_variable FArrived;
+    std::deque<std::string> FQueue; // lines not yet read
+    std::string FPending;           // a line not yet ended
     std::string FErrText;
+    bool FEnded = false; // both pipes at their end
     std::vector<std::string> FLines;
+    std::thread FPump;
 };
 
 // Runs a program to its end (at most timeoutMs, then killed) and gives its status and output.

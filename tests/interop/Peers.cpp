@@ -15,7 +15,8 @@ const char* const SimProgram = ZEB40_SIM_PROGRAM;
 const char* const FlashProgram = ZEB40_FLASH_PROGRAM;
 
 TScratchDir::TScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zeb40-interop-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "zeb40-interop-XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) {
         FPath = pattern;
     }
@@ -119,9 +120,8 @@ TTftpdPeer::TTftpdPeer() {
     for (int attempt = 0; attempt < 5 && FPort == 0; ++attempt) {
         const int32_t port = FreeUdpPort();
         auto process = std::make_unique<TChildProcess>(
-            TftpdProgram,
-            std::vector<std::string>{"-L", "-a", "127.0.0.1:" + std::to_string(port), "-c", "-s",
-                                     FDir.Path(), "-u", "root"});
+            TftpdProgram, std::vector<std::string>{"-L", "-a", "127.0.0.1:" + std::to_string(port),
+                                                   "-c", "-s", FDir.Path(), "-u", "root"});
         // A server that could not bind ends at once; one that runs after 200 ms is listening.
         if (process->Wait(200) < 0) {
             FProcess = std::move(process);

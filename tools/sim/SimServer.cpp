@@ -423,15 +423,25 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
 
 void TSimServer::Dally(TTransfer& transfer) {
     // RFC 1350 section 6: the final acknowledgement may be lost, and the client then sends its
-    // last block again; it is acknowledged again for one time-out period.
+    // last block again; it is acknowledged again for one time-out period, or until the next
+    // request arrives.
     const auto end = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
+        if (left <= 0 || FStop) {
+            return;
+        }
+        if (transfer.Socket != FListen) {
+            TIdSocketList waiting{FListen};
+            if (GlobalStack->SockSelect(&waiting, nullptr, nullptr, 0) > 0 && !waiting.empty()) {
+                return;
+            }
+        }
         std::string packet, ip;
         int32_t port = 0;
-        if (left <= 0 || !Receive(transfer.Socket, int32_t(left), packet, ip, port)) {
-            return;
+        if (!Receive(transfer.Socket, int32_t(std::min<int64_t>(left, 20)), packet, ip, port)) {
+            continue;
         }
         if (ip != transfer.PeerIP || port != transfer.PeerPort) {
             SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");

@@ -1,0 +1,147 @@
+#include "SimOptions.h"
+
+#include "ToolArgs.h"
+#include "base/IntegerText.h"
+
+#include <functional>
+#include <map>
+
+const char* const SimUsage =
+    "usage: zeb40-sim [options]\n"
+    "  --bind ADDR            address to listen on (127.0.0.1; loopback only)\n"
+    "  --any-address          allow a --bind address outside 127.0.0.0/8\n"
+    "  --port N               port to listen on (69; 0 picks a free one)\n"
+    "  --dir DIR              folder the images are stored in (current folder)\n"
+    "  --once                 exit after one upload\n"
+    "  --blksize accept|ignore|cap:N  how the blksize option is answered (accept)\n"
+    "  --no-final-ack         never acknowledge the final block (reboots at once)\n"
+    "  --error-at B:CODE:TEXT answer data block B with an error packet\n"
+    "  --same-port            answer from the listening port, not a new one\n"
+    "  --loss P               drop sends and receipts with probability P\n"
+    "  --dup P                duplicate sends and receipts with probability P\n"
+    "  --seed S               seed of the loss and duplication decisions (1)\n"
+    "  --retransmit MS        resend the last packet after MS without answer (1000)\n"
+    "  --retries N            resends before giving a transfer up (5)\n"
+    "  --delay MS             wait MS before each answer (0)\n"
+    "  --help                 this text\n";
+
+bool IsLoopbackAddress(const std::string& address) {
+    int octets[4] = {};
+    int count = 0;
+    size_t i = 0;
+    while (count < 4) {
+        const size_t start = i;
+        int value = 0;
+        while (i < address.size() && address[i] >= '0' && address[i] <= '9' && i - start < 3) {
+            value = value * 10 + (address[i] - '0');
+            ++i;
+        }
+        if (i == start || value > 255) {
+            return false;
+        }
+        octets[count++] = value;
+        if (count < 4) {
+            if (i >= address.size() || address[i] != '.') {
+                return false;
+            }
+            ++i;
+        }
+    }
+    return i == address.size() && octets[0] == 127;
+}
+
+namespace {
+
+void ParseBlockSize(const std::string& value, TSimOptions& options) {
+    if (value == "accept") {
+        options.BlockSize = TBlockSizeAnswer::Accept;
+    } else if (value == "ignore") {
+        options.BlockSize = TBlockSizeAnswer::Ignore;
+    } else if (value.rfind("cap:", 0) == 0) {
+        options.BlockSize = TBlockSizeAnswer::Cap;
+        // RFC 2348 section 2: a block size lies in 8..65464 octets.
+        options.BlockSizeCap = IntOption("--blksize cap", value.substr(4), 8, 65464);
+    } else {
+        throw EUsageError("invalid value '" + value +
+                          "' for --blksize: expected accept, ignore or cap:N");
+    }
+}
+
+void ParseErrorAt(const std::string& value, TSimOptions& options) {
+    const size_t first = value.find(':');
+    const size_t second = first == std::string::npos ? first : value.find(':', first + 1);
+    if (second == std::string::npos) {
+        throw EUsageError("invalid value '" + value + "' for --error-at: expected BLOCK:CODE:TEXT");
+    }
+    options.ErrorAtBlock = IntOption("--error-at block", value.substr(0, first), 1, 0x7FFFFFFF);
+    options.ErrorCode =
+        IntOption("--error-at code", value.substr(first + 1, second - first - 1), 0, 65535);
+    options.ErrorText = value.substr(second + 1);
+}
+
+} // namespace
+
+TSimOptions ParseSimArgs(const std::vector<std::string>& args) {
+    TSimOptions options;
+    using Handler = std::function<void(const std::string&)>;
+    const std::map<std::string, Handler> valued = {
+        {"--bind", [&](const std::string& v) { options.BindAddress = v; }},
+        {"--port", [&](const std::string& v) { options.Port = IntOption("--port", v, 0, 65535); }},
+        {"--dir",
+         [&](const std::string& v) {
+             if (v.empty()) {
+                 throw EUsageError("invalid value '' for --dir");
+             }
+             options.Directory = v;
+         }},
+        {"--blksize", [&](const std::string& v) { ParseBlockSize(v, options); }},
+        {"--error-at", [&](const std::string& v) { ParseErrorAt(v, options); }},
+        {"--loss", [&](const std::string& v) { options.Loss = ProbabilityOption("--loss", v); }},
+        {"--dup", [&](const std::string& v) { options.Duplicate = ProbabilityOption("--dup", v); }},
+        {"--seed",
+         [&](const std::string& v) {
+             options.Seed = uint32_t(IntOption("--seed", v, INT32_MIN, INT32_MAX));
+         }},
+        {"--retransmit",
+         [&](const std::string& v) {
+             options.RetransmitMs = IntOption("--retransmit", v, 1, 600000);
+         }},
+        {"--retries",
+         [&](const std::string& v) { options.Retries = IntOption("--retries", v, 0, 1000); }},
+        {"--delay",
+         [&](const std::string& v) { options.DelayMs = IntOption("--delay", v, 0, 600000); }},
+    };
+    const std::map<std::string, bool*> flags = {
+        {"--once", &options.Once},          {"--no-final-ack", &options.NoFinalAck},
+        {"--same-port", &options.SamePort}, {"--any-address", &options.AnyAddress},
+        {"--help", &options.Help},
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        const bool inlineValue = SplitInlineValue(args[i], name, value);
+        if (const auto flag = flags.find(name); flag != flags.end() && !inlineValue) {
+            *flag->second = true;
+            continue;
+        }
+        const auto option = valued.find(name);
+        if (option == valued.end()) {
+            throw EUsageError("unknown option '" + args[i] + "'");
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                throw EUsageError("option " + name + " needs a value");
+            }
+            value = args[++i];
+        }
+        option->second(value);
+    }
+    if (options.BindAddress == "localhost") {
+        options.BindAddress = "127.0.0.1";
+    }
+    if (!options.AnyAddress && !IsLoopbackAddress(options.BindAddress)) {
+        throw EUsageError("refusing to bind to '" + options.BindAddress +
+                          "': not a loopback address (127.0.0.0/8); add --any-address to allow it");
+    }
+    return options;
+}

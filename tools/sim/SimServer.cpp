@@ -1,0 +1,463 @@
+#include "SimServer.h"
+
+#include "SafeName.h"
+#include "net/Idexception.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+constexpr size_t DatagramLimit = 65536;
+
+uint16_t Word(const std::string& packet, size_t offset) {
+    if (packet.size() < offset + 2) {
+        return 0;
+    }
+    return uint16_t((uint8_t(packet[offset]) << 8) | uint8_t(packet[offset + 1]));
+}
+
+std::string WordBytes(uint16_t value) {
+    return {char(value >> 8), char(value & 0xFF)};
+}
+
+std::string Ack(uint16_t block) {
+    return WordBytes(4) + WordBytes(block);
+}
+
+// Printable form of a name from the wire: bytes outside 0x20..0x7E and the quote as \xHH.
+std::string Quoted(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = uint8_t(c);
+        if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') {
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = char(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+std::string DescribePacket(const std::string& packet) {
+    if (packet.empty()) {
+        return "empty datagram";
+    }
+    switch (const uint16_t opcode = Word(packet, 0)) {
+    case 1:
+        return "RRQ";
+    case 2:
+        return "WRQ";
+    case 3:
+        return "DATA " + std::to_string(Word(packet, 2));
+    case 4:
+        return "ACK " + std::to_string(Word(packet, 2));
+    case 5:
+        return "ERROR " + std::to_string(Word(packet, 2));
+    case 6:
+        return "OACK";
+    default:
+        return "opcode " + std::to_string(opcode);
+    }
+}
+
+TSimServer::TSimServer(const TSimOptions& options, std::ostream& log,
+                       const volatile std::sig_atomic_t& stop)
+    : FOptions(options), FLog(log), FStop(stop), FDice(options.Seed), FBuffer(DatagramLimit, '\0') {
+}
+
+TSimServer::~TSimServer() {
+    if (FListen != InvalidSocketId) {
+        GlobalStack->SockClose(FListen);
+    }
+}
+
+void TSimServer::Log(const std::string& line) {
+    FLog << line << '\n';
+    FLog.flush();
+}
+
+void TSimServer::Open() {
+    FListen = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
+    GlobalStack->CheckSocketResult(
+        GlobalStack->SockBind(FListen, Id_PF_INET, FOptions.BindAddress, FOptions.Port));
+    int32_t family = 0;
+    std::string ip;
+    GlobalStack->LocalAddressOf(FListen, family, ip, FBoundPort);
+    Log("listening " + ip + ":" + std::to_string(FBoundPort));
+}
+
+bool TSimServer::Receive(TSocketId socket, int32_t waitMs, std::string& packet, std::string& ip,
+                         int32_t& port) {
+    const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+    for (;;) {
+        if (FStop) {
+            return false;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        TIdSocketList readable{socket};
+        // Short slices, so that a stop request is seen within 100 ms.
+        const int32_t slice = int32_t(std::clamp<int64_t>(left, 0, 100));
+        const int32_t ready = GlobalStack->SockSelect(&readable, nullptr, nullptr, slice);
+        if (ready > 0 && !readable.empty()) {
+            const int32_t count = GlobalStack->SockRecvFrom(socket, FBuffer.data(),
+                                                            int32_t(FBuffer.size()), 0, ip, port);
+            if (count >= 0) {
+                packet.assign(FBuffer.data(), size_t(count));
+                return true;
+            }
+            Log("receive failed: error " + std::to_string(GlobalStack->LastSocketError()));
+        }
+        if (left <= 0) {
+            return false;
+        }
+    }
+}
+
+void TSimServer::SendRaw(TSocketId socket, const std::string& ip, int32_t port,
+                         const std::string& packet) {
+    GlobalStack->CheckSocketResult(
+        GlobalStack->SockSendTo(socket, packet.data(), int32_t(packet.size()), 0, ip, port));
+}
+
+void TSimServer::SendFaulty(TSocketId socket, const std::string& ip, int32_t port,
+                            const std::string& packet) {
+    if (FOptions.DelayMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
+    }
+    if (FDice.Chance(FOptions.Loss)) {
+        Log("dropped send " + DescribePacket(packet));
+        return;
+    }
+    SendRaw(socket, ip, port, packet);
+    if (FDice.Chance(FOptions.Duplicate)) {
+        Log("duplicated send " + DescribePacket(packet));
+        SendRaw(socket, ip, port, packet);
+    }
+}
+
+void TSimServer::SendError(TSocketId socket, const std::string& ip, int32_t port, uint16_t code,
+                           const std::string& text) {
+    SendRaw(socket, ip, port, WordBytes(5) + WordBytes(code) + text + std::string(1, '\0'));
+}
+
+int TSimServer::Run() {
+    for (;;) {
+        std::string packet, ip;
+        int32_t port = 0;
+        if (!Receive(FListen, 100, packet, ip, port)) {
+            if (FStop) {
+                Log("stopped");
+                return 0;
+            }
+            continue;
+        }
+        const uint16_t opcode = Word(packet, 0);
+        if (opcode != 2) {
+            Log("refused " + DescribePacket(packet) + " from " + ip + ":" + std::to_string(port));
+            // A device in recovery mode takes images only.
+            SendError(FListen, ip, port, 4, "only write requests are served");
+            continue;
+        }
+        const bool stored = Serve(packet, ip, port);
+        if (FOptions.Once || FStop) {
+            Log("stopped");
+            return stored || !FOptions.Once ? 0 : 1;
+        }
+    }
+}
+
+bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_t port) {
+    // RFC 1350 section 5 and RFC 2347: opcode, name, mode, then option name and value pairs,
+    // every field ended by a zero byte.
+    std::vector<std::string> fields;
+    size_t at = 2;
+    while (at < request.size()) {
+        const size_t end = request.find('\0', at);
+        if (end == std::string::npos) {
+            fields.clear();
+            break;
+        }
+        fields.push_back(request.substr(at, end - at));
+        at = end + 1;
+    }
+    if (fields.size() < 2) {
+        Log("refused malformed WRQ from " + ip + ":" + std::to_string(port));
+        SendError(FListen, ip, port, 4, "malformed request");
+        return false;
+    }
+    const std::string mode = Lower(fields[1]);
+    std::string options;
+    int32_t requested = 0;
+    for (size_t i = 2; i + 1 < fields.size(); i += 2) {
+        options += (options.empty() ? "" : " ") + fields[i] + "=" + fields[i + 1];
+        const std::string& value = fields[i + 1];
+        if (Lower(fields[i]) == "blksize" && requested == 0) {
+            const bool digits = !value.empty() && value.size() <= 9 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            requested = digits && std::stoi(value) > 0 ? std::stoi(value) : -1;
+        }
+    }
+    Log("request WRQ from " + ip + ":" + std::to_string(port) + " name " + Quoted(fields[0]) +
+        " mode " + mode + " options " + (options.empty() ? "none" : options));
+    if (mode != "octet" && mode != "netascii") {
+        Log("refused mode " + mode);
+        SendError(FListen, ip, port, 4, "unsupported mode");
+        return false;
+    }
+
+    TTransfer transfer;
+    transfer.PeerIP = ip;
+    transfer.PeerPort = port;
+    transfer.Name = SafeImageName(fields[0]);
+    const std::filesystem::path dir(FOptions.Directory);
+    transfer.FinalPath = (dir / transfer.Name).string();
+    transfer.TempPath = (dir / ("." + transfer.Name + ".part")).string();
+
+    // RFC 2348: block sizes lie in 8..65464; a request outside that range is not answered.
+    std::string answer;
+    const bool offered = requested >= 8;
+    if (offered && FOptions.BlockSize != TBlockSizeAnswer::Ignore) {
+        transfer.BlockSize = std::min(requested, 65464);
+        std::string note;
+        if (FOptions.BlockSize == TBlockSizeAnswer::Cap &&
+            transfer.BlockSize > FOptions.BlockSizeCap) {
+            transfer.BlockSize = FOptions.BlockSizeCap;
+            note = " (capped from " + std::to_string(requested) + ")";
+        }
+        answer = WordBytes(6) + "blksize" + std::string(1, '\0') +
+                 std::to_string(transfer.BlockSize) + std::string(1, '\0');
+        Log("answer OACK blksize " + std::to_string(transfer.BlockSize) + note);
+    } else {
+        answer = Ack(0);
+        Log(std::string("answer ACK 0 blksize 512") + (requested != 0 ? " (option ignored)" : ""));
+    }
+
+    TStep step = TStep::Abandoned;
+    try {
+        if (FOptions.SamePort) {
+            transfer.Socket = FListen;
+        } else {
+            transfer.Socket = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
+            GlobalStack->CheckSocketResult(
+                GlobalStack->SockBind(transfer.Socket, Id_PF_INET, FOptions.BindAddress, 0));
+        }
+        int32_t family = 0, transferPort = 0;
+        std::string transferIP;
+        GlobalStack->LocalAddressOf(transfer.Socket, family, transferIP, transferPort);
+        Log("transfer port " + std::to_string(transferPort));
+        transfer.File.open(transfer.TempPath, std::ios::binary | std::ios::trunc);
+        if (!transfer.File) {
+            SendError(transfer.Socket, ip, port, 2, "cannot create the image file");
+            step = Abandon(transfer, "cannot create " + transfer.TempPath);
+        } else {
+            transfer.Last = answer;
+            SendFaulty(transfer.Socket, ip, port, answer);
+            step = RunTransfer(transfer);
+        }
+    } catch (const std::exception& e) {
+        step = Abandon(transfer, e.what());
+    }
+    if (transfer.Socket != FListen && transfer.Socket != InvalidSocketId) {
+        GlobalStack->SockClose(transfer.Socket);
+    }
+    return step == TStep::Stored;
+}
+
+TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
+    transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(transfer.Deadline - TClock::now())
+                .count();
+        std::string packet, ip;
+        int32_t port = 0;
+        if (!Receive(transfer.Socket, int32_t(std::max<int64_t>(left, 0)), packet, ip, port)) {
+            if (FStop) {
+                return Abandon(transfer, "stopped");
+            }
+            if (transfer.Tries >= FOptions.Retries) {
+                return Abandon(transfer, "no answer after " + std::to_string(transfer.Tries) +
+                                             " retransmissions");
+            }
+            ++transfer.Tries;
+            Log("retransmit " + DescribePacket(transfer.Last));
+            SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+            transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+            continue;
+        }
+        if (ip != transfer.PeerIP || port != transfer.PeerPort) {
+            // RFC 1350 section 4: a packet from an unknown transfer ID is answered with error 5
+            // to its sender, and the transfer goes on undisturbed.
+            Log("stranger " + ip + ":" + std::to_string(port) + " sent " + DescribePacket(packet) +
+                ", answered error 5");
+            SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");
+            continue;
+        }
+        if (FDice.Chance(FOptions.Loss)) {
+            Log("dropped receive " + DescribePacket(packet));
+            continue;
+        }
+        int copies = 1;
+        if (FDice.Chance(FOptions.Duplicate)) {
+            Log("duplicated receive " + DescribePacket(packet));
+            copies = 2;
+        }
+        for (int copy = 0; copy < copies; ++copy) {
+            const TStep step = Handle(transfer, packet);
+            if (step != TStep::Continue) {
+                return step;
+            }
+        }
+    }
+}
+
+TSimServer::TStep TSimServer::Handle(TTransfer& transfer, const std::string& packet) {
+    const uint16_t opcode = packet.size() >= 2 ? Word(packet, 0) : 0;
+    if (opcode == 3 && packet.size() >= 4) {
+        return TakeData(transfer, packet);
+    }
+    if (opcode == 5) {
+        const size_t end = packet.find('\0', 4);
+        const std::string text = packet.size() > 4 ? packet.substr(4, end - 4) : "";
+        return Abandon(transfer,
+                       "client sent error " + std::to_string(Word(packet, 2)) + " " + Quoted(text));
+    }
+    if (opcode == 2 && transfer.Received == 0) {
+        // With --same-port a client's repeated request reaches the transfer's socket.
+        Log("repeated WRQ answered again");
+        SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+        return TStep::Continue;
+    }
+    Log("illegal " + DescribePacket(packet) + " answered error 4");
+    SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 4, "Illegal TFTP operation");
+    return Abandon(transfer, "illegal " + DescribePacket(packet));
+}
+
+TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& packet) {
+    const uint16_t block = Word(packet, 2);
+    if (block != transfer.Expected) {
+        // Lock step: the only other block a client sends is the one acknowledged last, sent
+        // again because our acknowledgement was lost or late. It is acknowledged again.
+        if (transfer.Received > 0 && block == uint16_t(transfer.Expected - 1)) {
+            Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
+            SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+        } else {
+            Log("ignored DATA " + std::to_string(block) + ", expected " +
+                std::to_string(transfer.Expected));
+        }
+        return TStep::Continue;
+    }
+    const uint64_t ordinal = transfer.Received + 1;
+    if (FOptions.ErrorAtBlock > 0 && uint64_t(FOptions.ErrorAtBlock) == ordinal) {
+        Log("error-at DATA " + std::to_string(block) + " code " +
+            std::to_string(FOptions.ErrorCode) + " " + Quoted(FOptions.ErrorText));
+        if (FOptions.DelayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
+        }
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, uint16_t(FOptions.ErrorCode),
+                  FOptions.ErrorText);
+        return Abandon(transfer, "error sent at block " + std::to_string(ordinal));
+    }
+    const size_t length = packet.size() - 4;
+    if (length > size_t(transfer.BlockSize)) {
+        Log("oversized DATA " + std::to_string(block) + " of " + std::to_string(length) +
+            " bytes answered error 4");
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 4,
+                  "block larger than the block size");
+        return Abandon(transfer, "oversized block");
+    }
+    transfer.File.write(packet.data() + 4, std::streamsize(length));
+    if (!transfer.File) {
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 3, "Disk full");
+        return Abandon(transfer, "cannot write " + transfer.TempPath);
+    }
+    transfer.Hash.Update(packet.data() + 4, length);
+    transfer.Bytes += length;
+    transfer.Received = ordinal;
+    transfer.Tries = 0;
+    transfer.Last = Ack(block);
+    transfer.Expected = uint16_t(block + 1); // 65535 is followed by 0
+    transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    if (length == size_t(transfer.BlockSize)) {
+        SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+        return TStep::Continue;
+    }
+
+    // A short block ends the transfer: the image is complete, so it is stored under its name.
+    transfer.File.close();
+    std::error_code error;
+    if (!transfer.File.fail()) {
+        std::filesystem::rename(transfer.TempPath, transfer.FinalPath, error);
+    }
+    if (transfer.File.fail() || error) {
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 3, "cannot store the image");
+        return Abandon(transfer, "cannot store " + transfer.FinalPath);
+    }
+    Log("received " + transfer.Name + " " + std::to_string(transfer.Bytes) + " bytes sha256 " +
+        transfer.Hash.FinishHex());
+    if (FOptions.NoFinalAck) {
+        Log("final ack withheld");
+        return TStep::Stored;
+    }
+    SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+    Dally(transfer);
+    return TStep::Stored;
+}
+
+void TSimServer::Dally(TTransfer& transfer) {
+    // RFC 1350 section 6: the final acknowledgement may be lost, and the client then sends its
+    // last block again; it is acknowledged again for one time-out period, or until the next
+    // request arrives.
+    const auto end = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
+        if (left <= 0 || FStop) {
+            return;
+        }
+        if (transfer.Socket != FListen) {
+            TIdSocketList waiting{FListen};
+            if (GlobalStack->SockSelect(&waiting, nullptr, nullptr, 0) > 0 && !waiting.empty()) {
+                return;
+            }
+        }
+        std::string packet, ip;
+        int32_t port = 0;
+        if (!Receive(transfer.Socket, int32_t(std::min<int64_t>(left, 20)), packet, ip, port)) {
+            continue;
+        }
+        if (ip != transfer.PeerIP || port != transfer.PeerPort) {
+            SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");
+        } else if (Word(packet, 0) == 3 && Word(packet, 2) == uint16_t(transfer.Expected - 1)) {
+            Log("duplicate DATA " + std::to_string(Word(packet, 2)) + " acknowledged again");
+            SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+        }
+    }
+}
+
+TSimServer::TStep TSimServer::Abandon(TTransfer& transfer, const std::string& reason) {
+    if (transfer.File.is_open()) {
+        transfer.File.close();
+    }
+    std::error_code ignored;
+    std::filesystem::remove(transfer.TempPath, ignored);
+    Log("abandoned " + transfer.Name + ": " + reason);
+    return TStep::Abandoned;
+}

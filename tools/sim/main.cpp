@@ -1,0 +1,56 @@
+// zeb40-sim: a TFTP write server that plays a ZEB40 in recovery mode, for loopback tests, demos
+// and bug reports.
+#include "SimOptions.h"
+#include "SimServer.h"
+#include "ToolArgs.h"
+#include "net/IdStack.h"
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+
+namespace {
+
+volatile std::sig_atomic_t StopRequested = 0;
+
+extern "C" void OnStopSignal(int) {
+    StopRequested = 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TSimOptions options;
+    try {
+        options = ParseSimArgs(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const EUsageError& e) {
+        std::cerr << "zeb40-sim: " << e.Message() << "\n" << SimUsage;
+        return ExitUsage;
+    }
+    if (options.Help) {
+        std::cout << SimUsage;
+        return 0;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.Directory, error)) {
+        std::cerr << "zeb40-sim: '" << options.Directory << "' is not a folder\n";
+        return 2;
+    }
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    int status = 2;
+    try {
+        GlobalStack = TIdStack::MakeDefaultStack();
+        {
+            TSimServer server(options, std::cout, StopRequested);
+            server.Open();
+            status = server.Run();
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "zeb40-sim: " << e.what() << "\n";
+        status = 2;
+    }
+    delete GlobalStack;
+    GlobalStack = nullptr;
+    return status;
+}

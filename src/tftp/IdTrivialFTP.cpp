@@ -154,6 +154,16 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
         switch (NetBytesToWord(answer)) {
         case TFTP_ACK: {
             const uint16_t acked = NetBytesToWord(answer.size() > 2 ? answer.substr(2) : "");
+            if (finalSent) {
+                if (acked == static_cast<uint16_t>(lastBuilt)) {
+                    return; // the final block is acknowledged: the image is complete
+                }
+                // Any other acknowledgement after the final block went out says the device has
+                // not got that block (it was lost on the way): ending here would report an
+                // incomplete image as sent. The final block is sent again, as for any duplicate
+                // acknowledgement; its own acknowledgement or the time-out ends the upload.
+                break;
+            }
             if (acked < 65535) {
                 next = acked + 1;
             } else {
@@ -163,9 +173,6 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
                 if (!(blockHeld && lastBuilt == 0)) {
                     lastBuilt = -1;
                 }
-            }
-            if (finalSent) {
-                return;
             }
             break;
         }

@@ -220,6 +220,30 @@ TEST(Upload, DuplicateAcknowledgementResendsOnce) {
     EXPECT_EQ(u.Events, EventsOf(3000, 512)) << "no work for the retransmission";
 }
 
+TEST(Upload, OnlyTheFinalBlocksOwnAcknowledgementEndsTheUpload) {
+    // The final block (3 of a 1100-byte source) is lost: the device acknowledges block 2 again.
+    // That is no success; the block goes again, and its own acknowledgement ends the upload.
+    Upload u;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Index == 3) {
+            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(2), 0}};
+        }
+        return std::nullopt;
+    };
+    u.Start();
+    const std::string bytes = Pattern(1100);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    std::vector<uint16_t> numbers;
+    for (const std::string& p : u.DataPackets()) {
+        numbers.push_back(BlockOf(p));
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 3}));
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Events, EventsOf(1100, 512)) << "no work for the retransmission";
+}
+
 TEST(Upload, BlockNumbersWrapAfter65535) {
     // One-byte blocks: 65537 bytes make blocks 1..65535, 0, 1 and the empty block 2.
     Upload u;

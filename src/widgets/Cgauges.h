@@ -1,0 +1,162 @@
+// The progress gauge: an integer value between a minimum and a maximum, shown as a whole
+// percentage in one of five kinds (text, horizontal or vertical bar, pie, needle dial). Each
+// picture is composed off screen and reaches the screen in one copy, so the gauge never flickers.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPoint>
+#include <QWidget>
+
+#include <cstdint>
+#include <optional>
+
+enum TCGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
+
+// 0 draws no frame, 1 a one-pixel black frame; any value other than 1 draws no frame.
+enum TGaugeBorderStyle : uint8_t { bsNone = 0, bsSingle = 1 };
+
+// A rectangle by its edges. Filling it covers the pixels from Left up to but not including Right
+// and from Top up to but not including Bottom.
+struct TGaugeRect {
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+    friend bool operator==(const TGaugeRect&, const TGaugeRect&) = default;
+};
+
+// The colour an off-screen bitmap is cleared to. Qt has no window-frame role in its palette; the
+// usual window-frame colour is black, which is what this is.
+inline const QColor WindowFrameColor{0, 0, 0};
+
+// An off-screen bitmap used as an overlay while a picture is composed.
+class TBltBitmap : public QImage {
+public:
+    TBltBitmap() = default;
+    // Takes the template's width and height, then fills the whole bitmap with the window-frame
+    // colour, solid.
+    void MatchSize(const QImage& templ);
+};
+
+// The arithmetic of the picture, kept apart from the painting.
+namespace GaugeGeometry {
+
+// floor(part * 100 / range) in floating point; 0 when the range is empty.
+int PercentDone(int32_t minValue, int32_t maxValue, int32_t progress);
+
+// The client rectangle, shrunk by one pixel on each side when the border style is single.
+TGaugeRect PaintRect(int width, int height, int borderStyle);
+
+// The filled part of a horizontal bar; empty when nothing is filled.
+std::optional<TGaugeRect> HorizontalBarFill(const TGaugeRect& rect, int percent);
+
+// The filled part of a vertical bar.
+TGaugeRect VerticalBarFill(const TGaugeRect& rect, int percent);
+
+// Top-left corner of the percentage text, measured from the bitmap's origin.
+QPoint TextOrigin(const TGaugeRect& rect, int textWidth, int textHeight);
+
+// The text written over the picture: the percentage followed by "%".
+QString PercentText(int percent);
+
+// A pie slice as drawn: the bounding box (right and bottom excluded) and the radial points that
+// start and end it, the slice running counter-clockwise from the start to the end.
+struct TPieSlice {
+    TGaugeRect Box;
+    QPoint Start;
+    QPoint End;
+};
+
+// The ellipse's bounding box and, when the percentage is above 0, the slice of the pie kind.
+TGaugeRect PieBox(const TGaugeRect& rect, int borderStyle);
+std::optional<TPieSlice> PieSlice(const TGaugeRect& rect, int borderStyle, int percent);
+
+// The half dial of the needle kind and the needle itself (none at 0).
+TPieSlice NeedleDial(const TGaugeRect& rect, int borderStyle);
+struct TNeedleLine {
+    QPoint From;
+    QPoint To;
+};
+std::optional<TNeedleLine> NeedleLine(const TGaugeRect& rect, int gaugeWidth, int percent);
+
+// Start angle and span, in sixteenths of a degree counter-clockwise from three o'clock, of the
+// slice of an ellipse in the box running counter-clockwise between the radials through the two
+// points. Coinciding radials give the whole ellipse.
+struct TArcAngles {
+    int Start = 0;
+    int Span = 0;
+};
+TArcAngles ArcAngles(const TGaugeRect& box, QPoint start, QPoint end);
+
+} // namespace GaugeGeometry
+
+class TCGauge : public QWidget {
+    Q_OBJECT
+
+public:
+    // Defaults: horizontal bar, text shown, single border, black on white, 0 to 100 at 0,
+    // 100 x 100 pixels.
+    explicit TCGauge(QWidget* parent = nullptr);
+
+    TCGaugeKind Kind() const { return FKind; }
+    bool ShowText() const { return FShowText; }
+    uint8_t BorderStyle() const { return FBorderStyle; }
+    QColor ForeColor() const { return FForeColor; }
+    QColor BackColor() const { return FBackColor; }
+    int32_t MinValue() const { return FMinValue; }
+    int32_t MaxValue() const { return FMaxValue; }
+    int32_t Progress() const { return FProgress; }
+    // The control's background colour, taken from the parent unless set; the pie and needle
+    // kinds fill their rectangle with it first.
+    QColor Color() const;
+    void SetColor(const QColor& value);
+
+    int32_t GetPercentDone() const;
+
+    // Each stores a differing value and redraws now; an equal value does nothing.
+    void SeTCGaugeKind(TCGaugeKind value);
+    void SetShowText(bool value);
+    void SetBorderStyle(uint8_t value);
+    void SetForeColor(const QColor& value);
+    void SetBackColor(const QColor& value);
+    // Refuse a minimum above the maximum (and a maximum below the minimum) with an Exception,
+    // changing nothing; otherwise store it, pull the progress within the bounds, redraw now.
+    void SetMinValue(int32_t value);
+    void SetMaxValue(int32_t value);
+    // Clamps the value to the bounds; redraws now only when the whole percentage changes.
+    void SetProgress(int32_t value);
+    // Adds the increment (clamped to the bounds) and redraws now in any case.
+    void AddProgress(int32_t delta);
+
+    // The picture as the gauge paints it, composed off screen.
+    QImage RenderImage() const;
+    // How many times the gauge has been painted on the screen.
+    int PaintCount() const { return FPaintCount; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+    // The steps of composing a picture.
+    void PaintBackground(QImage& bitmap) const;
+    void PaintAsText(QImage& image, const TGaugeRect& rect) const;
+    void PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const;
+    void PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const;
+    void PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const;
+    void PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const;
+
+private:
+    // Paints on the screen within the call, without waiting for the event loop: the transfer
+    // that moves the gauge blocks the loop.
+    void RedrawNow();
+
+    TCGaugeKind FKind = gkHorizontalBar;
+    bool FShowText = true;
+    uint8_t FBorderStyle = bsSingle;
+    QColor FForeColor{0, 0, 0};
+    QColor FBackColor{255, 255, 255};
+    int32_t FMinValue = 0;
+    int32_t FMaxValue = 100;
+    int32_t FProgress = 0;
+    int FPaintCount = 0;
+};

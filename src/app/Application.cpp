@@ -10,17 +10,27 @@ namespace {
 
 TApplication* Running = nullptr;
 
+// A message box placed in the middle of the screen, not over the window. Its size is known only
+// once it is shown, so it is placed then.
+class TCentredBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+};
+
 void ShowBox(QMessageBox::Icon icon, const std::string& caption, const std::string& text) {
-    QMessageBox box(icon, ToQString(caption), ToQString(text), QMessageBox::Ok);
+    TCentredBox box(icon, ToQString(caption), ToQString(text), QMessageBox::Ok);
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.setTextFormat(Qt::PlainText);
-    // Placed in the middle of the screen, not over the window.
-    box.adjustSize();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = box.frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        box.move(frame.topLeft());
-    }
     box.exec();
 }
 

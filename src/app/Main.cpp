@@ -94,10 +94,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(this); }); });
     connect(FCloseKey, &QAction::triggered, this, [this] { Guarded([this] { close(); }); });
 
+    FormCreate(this);
     if (Form1 == nullptr) {
         Form1 = this;
     }
-    FormCreate(this);
 }
 
 TForm1::~TForm1() {

@@ -1,0 +1,584 @@
+#!/usr/bin/env python3
+"""Loopback benchmarks of zeb40-flash against curl and atftp, with tftpd-hpa as the server.
+
+Parts, in order:
+  wall     32 MiB random image, uploaded A B C A B C ... (warm-up round, then --rounds rounds)
+           at block size 1500 and 512; every stored file is compared with the image. Reports the
+           median wall time per client and the median of the paired ratios ours / theirs.
+  memory   peak resident set of zeb40-flash for a 1 MiB and a 256 MiB image (/usr/bin/time -v).
+  cpu      instructions per data block under callgrind for a 4 MiB image (and a 1 MiB one, to
+           take the start-up cost out), ours beside curl and atftp; ours' top functions.
+  syscalls system calls per data block (strace -c), when strace is there.
+  window   the window's upgrade run: skipped until its program and harness exist.
+
+Results go to bench/results.md and to standard output. Only the Python standard library is used.
+The machine is shared: wall times are noisy, hence the pairing; instruction counts are not.
+"""
+
+import argparse
+import datetime
+import filecmp
+import os
+import re
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BIN = ROOT / "build" / "default" / "bin"
+FLASH = BIN / "zeb40-flash"
+TFTPD = "/usr/sbin/in.tftpd"
+GNU_TIME = "/usr/bin/time"
+MIB = 1024 * 1024
+BLOCK_SIZES = (1500, 512)
+CLIENTS = ("zeb40-flash", "curl", "atftp")
+OURS = CLIENTS[0]
+RUN_LIMIT_S = 180  # one upload; far above any healthy run, only there so that nothing hangs
+
+load_samples = []  # (label, 1-minute load average)
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
+
+
+def sample_load(label):
+    load_samples.append((label, load_average()))
+
+
+def cpu_model():
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return "unknown"
+
+
+def make_image(path, size):
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            chunk = min(left, 4 * MIB)
+            f.write(os.urandom(chunk))
+            left -= chunk
+
+
+def data_blocks(size, block):
+    # The last block is shorter than a full one, empty when the size is a multiple of the block.
+    return size // block + 1
+
+
+class BenchError(Exception):
+    pass
+
+
+class Server:
+    """tftpd-hpa in the foreground on a free loopback port, serving (and creating in) folder."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.process = None
+        self.port = None
+
+    @staticmethod
+    def free_port():
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind(("127.0.0.1", 0))
+            return s.getsockname()[1]
+
+    def start(self):
+        # The port is free when picked; another program may take it before the server binds it,
+        # in which case the server ends at once and another port is tried.
+        for _ in range(5):
+            self.port = self.free_port()
+            self.process = subprocess.Popen(
+                [TFTPD, "-L", "-a", f"127.0.0.1:{self.port}", "-c", "-s", str(self.folder),
+                 "-u", "root"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.3)
+            if self.process.poll() is None:
+                return
+        raise BenchError("tftpd-hpa did not start")
+
+    def stop(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process = None
+
+
+def run_measured(argv, stdout=subprocess.DEVNULL):
+    """Runs argv; returns (exit code, wall s, (user s, system s) of CPU, stderr text)."""
+    with tempfile.TemporaryFile() as err:
+        start = time.perf_counter()
+        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=err)
+        timer = threading.Timer(RUN_LIMIT_S, process.kill)
+        timer.start()
+        try:
+            _, status, usage = os.wait4(process.pid, 0)
+        finally:
+            timer.cancel()
+        wall = time.perf_counter() - start
+        process.returncode = os.waitstatus_to_exitcode(status)
+        err.seek(0)
+        text = err.read().decode(errors="replace")
+    return process.returncode, wall, (usage.ru_utime, usage.ru_stime), text
+
+
+def client_argv(client, port, block, image, remote):
+    if client == OURS:
+        return [str(FLASH), "--quiet", "--port", str(port), "--remote", remote, "--blksize",
+                str(block), "127.0.0.1", str(image)]
+    if client == "curl":
+        return ["curl", "-s", "-T", str(image), "--tftp-blksize", str(block),
+                f"tftp://127.0.0.1:{port}/{remote}"]
+    if client == "atftp":
+        return ["atftp", "--option", f"blksize {block}", "-p", "-l", str(image), "-r", remote,
+                "127.0.0.1", str(port)]
+    raise ValueError(client)
+
+
+def check_stored(image, stored):
+    """The stored file must equal the image byte for byte; it is removed afterwards."""
+    # The server's child may still be closing the file when the client has ended.
+    want = image.stat().st_size
+    for _ in range(40):
+        if stored.exists() and stored.stat().st_size == want:
+            break
+        time.sleep(0.05)
+    if not stored.exists():
+        raise BenchError(f"{stored.name}: not stored")
+    same = filecmp.cmp(image, stored, shallow=False)
+    stored.unlink()
+    if not same:
+        raise BenchError(f"{stored.name}: stored file differs from the image")
+
+
+def upload(client, server, block, image, remote, wrap=None):
+    argv = client_argv(client, server.port, block, image, remote)
+    if wrap:
+        argv = wrap + argv
+    code, wall, cpu, err = run_measured(argv)
+    if code != 0:
+        raise BenchError(f"{client} exited {code} ({' '.join(argv)}): {err.strip()[:500]}")
+    check_stored(image, server.folder / remote)
+    return wall, cpu, err
+
+
+def median_or_none(values):
+    return statistics.median(values) if values else None
+
+
+# --- wall time ------------------------------------------------------------------------------
+
+
+def bench_wall(server, work, rounds, image_mib):
+    image = work / f"image-{image_mib}M.bin"
+    make_image(image, image_mib * MIB)
+    results = {}
+    for block in BLOCK_SIZES:
+        walls = {c: [] for c in CLIENTS}
+        cpus = {c: [] for c in CLIENTS}
+        users = {c: [] for c in CLIENTS}
+        for r in range(rounds + 1):  # round 0 warms the caches and is not counted
+            for client in CLIENTS:
+                wall, cpu, _ = upload(client, server, block, image, f"{client}-{block}-{r}.bin")
+                if r > 0:
+                    walls[client].append(wall)
+                    cpus[client].append(cpu[0] + cpu[1])
+                    users[client].append(cpu[0])
+            sample_load(f"wall {block} round {r}")
+        ratios = {c: [walls[OURS][i] / walls[c][i] for i in range(rounds)]
+                  for c in CLIENTS if c != OURS}
+        cpu_ratios = {c: [cpus[OURS][i] / cpus[c][i] for i in range(rounds)]
+                      for c in CLIENTS if c != OURS}
+        results[block] = {
+            "wall": {c: statistics.median(walls[c]) for c in CLIENTS},
+            "cpu": {c: statistics.median(cpus[c]) for c in CLIENTS},
+            "user": {c: statistics.median(users[c]) for c in CLIENTS},
+            "ratio": {c: statistics.median(v) for c, v in ratios.items()},
+            "ratio_range": {c: (min(v), max(v)) for c, v in ratios.items()},
+            "cpu_ratio": {c: statistics.median(v) for c, v in cpu_ratios.items()},
+        }
+        line = ", ".join(f"{c} {results[block]['wall'][c]:.3f} s" for c in CLIENTS)
+        log(f"wall {block}: median {line}; paired ratio ours/curl "
+            f"{results[block]['ratio']['curl']:.3f}, ours/atftp {results[block]['ratio']['atftp']:.3f}")
+    image.unlink()
+    return results
+
+
+# --- peak memory ----------------------------------------------------------------------------
+
+
+def bench_memory(server, work):
+    results = {}
+    for mib in (1, 256):
+        image = work / f"image-{mib}M.bin"
+        make_image(image, mib * MIB)
+        try:
+            _, _, err = upload(OURS, server, 1500, image, f"memory-{mib}.bin", wrap=[GNU_TIME, "-v"])
+        finally:
+            image.unlink()
+        found = re.search(r"Maximum resident set size \(kbytes\): (\d+)", err)
+        if not found:
+            raise BenchError("no resident set size in the output of /usr/bin/time -v")
+        results[mib] = int(found.group(1))
+        log(f"memory {mib} MiB: peak RSS {results[mib]} KiB")
+    return results
+
+
+# --- instructions per block -----------------------------------------------------------------
+
+# Frames every profile has above main (loader, libc start) or that are main itself.
+STARTUP_FRAME = re.compile(r"\(below main\)|libc_start|ld-linux|:main$|:main \[|^\?\?\?:0x")
+
+
+def short_function(entry):
+    """'file:function(args) [object]' -> 'function', with the file relative to the tree."""
+    entry = re.sub(r" \[[^\]]*\]$", "", entry)
+    file, _, function = entry.partition(":")
+    # Drop the argument list of C++ names, keep the name (and its ABI tag).
+    cut = function.find("(", 1)
+    if cut > 0:
+        function = function[:cut]
+    file = file.replace(str(ROOT) + "/", "")
+    return f"{function} ({Path(file).name})" if file not in ("???", "") else function
+
+
+def callgrind_profile(server, work, client, block, image, tag):
+    out = work / f"callgrind.{tag}"
+    wrap = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}"]
+    upload(client, server, block, image, f"cg-{tag}.bin", wrap=wrap)
+    total = None
+    with open(out) as f:
+        for line in f:
+            if line.startswith("summary:") or line.startswith("totals:"):
+                total = int(line.split()[1])
+                break
+    if total is None:
+        raise BenchError(f"no total in {out}")
+    return total, out
+
+
+def top_functions(profile, count, inclusive):
+    text = subprocess.run(
+        ["callgrind_annotate", f"--inclusive={'yes' if inclusive else 'no'}", "--threshold=100",
+         str(profile)], capture_output=True, text=True, check=True).stdout
+    rows = []
+    for line in text.splitlines():
+        found = re.match(r"^\s*([\d,]+)\s+\(\s*[\d.]+%\)\s+(.*)$", line)
+        if not found or found.group(2).startswith("PROGRAM TOTALS"):
+            continue
+        entry = found.group(2)
+        if inclusive and STARTUP_FRAME.search(entry):
+            continue
+        name = short_function(entry)
+        # Inlined code is listed once per source file it came from: keep the largest entry.
+        if any(name == seen for _, seen in rows):
+            continue
+        rows.append((int(found.group(1).replace(",", "")), name))
+        if len(rows) == count:
+            break
+    return rows
+
+
+def bench_cpu(server, work):
+    images = {}
+    for mib in (1, 4):
+        images[mib] = work / f"image-{mib}M.bin"
+        make_image(images[mib], mib * MIB)
+    results = {}
+    try:
+        for block in BLOCK_SIZES:
+            for client in CLIENTS:
+                tag = f"{client}-{block}"
+                big, profile = callgrind_profile(server, work, client, block, images[4], tag + "-4")
+                small, _ = callgrind_profile(server, work, client, block, images[1], tag + "-1")
+                blocks_big = data_blocks(4 * MIB, block)
+                blocks_small = data_blocks(1 * MIB, block)
+                entry = {
+                    "total": big,
+                    "blocks": blocks_big,
+                    "per_block": big / blocks_big,
+                    "marginal": (big - small) / (blocks_big - blocks_small),
+                }
+                if client == OURS:
+                    entry["top_inclusive"] = top_functions(profile, 16, True)
+                    entry["top_self"] = top_functions(profile, 10, False)
+                results[(client, block)] = entry
+                log(f"cpu {block} {client}: {big} Ir, {entry['per_block']:.0f} per block, "
+                    f"{entry['marginal']:.0f} per extra block")
+            sample_load(f"cpu {block}")
+    finally:
+        for image in images.values():
+            image.unlink(missing_ok=True)
+    return results
+
+
+# --- system calls per block ----------------------------------------------------------------
+
+
+def parse_strace_summary(path):
+    calls = {}
+    for line in Path(path).read_text().splitlines():
+        parts = line.split()
+        if len(parts) in (5, 6) and parts[3].isdigit() and parts[-1] != "total":
+            calls[parts[-1]] = int(parts[3])
+    return calls
+
+
+def bench_syscalls(server, work):
+    """System calls per data block (strace -c), 4 MiB image: on loopback each costs far more
+    than the instructions around it, so this is the other half of the CPU picture."""
+    if shutil.which("strace") is None:
+        log("syscalls: skipped, strace missing")
+        return None
+    image = work / "image-4M.bin"
+    make_image(image, 4 * MIB)
+    results = {}
+    try:
+        for block in BLOCK_SIZES:
+            blocks = data_blocks(4 * MIB, block)
+            for client in CLIENTS:
+                out = work / f"strace.{client}-{block}"
+                upload(client, server, block, image, f"st-{client}-{block}.bin",
+                       wrap=["strace", "-f", "-c", "-o", str(out)])
+                calls = parse_strace_summary(out)
+                hot = {k: v / blocks for k, v in calls.items() if v / blocks >= 0.05}
+                results[(client, block)] = {
+                    "per_block": sum(calls.values()) / blocks,
+                    "hot": dict(sorted(hot.items(), key=lambda kv: -kv[1])),
+                }
+                log(f"syscalls {block} {client}: {results[(client, block)]['per_block']:.2f} per block")
+    finally:
+        image.unlink(missing_ok=True)
+    return results
+
+
+# --- window overhead (to come) --------------------------------------------------------------
+
+WINDOW_PROGRAM = BIN / "zeb40-upgrade"
+WINDOW_HARNESS = ROOT / "bench" / "window_harness.py"
+
+
+def bench_window(server, work):
+    """WINDOW OVERHEAD: the cost of the window's upgrade run over zeb40-flash on the same image.
+
+    Not written yet: it needs the window program and a harness that drives its upgrade run
+    headless (bench/window_harness.py). Until both exist this part is skipped.
+    """
+    missing = [str(p.relative_to(ROOT)) for p in (WINDOW_PROGRAM, WINDOW_HARNESS) if not p.exists()]
+    if missing:
+        reason = "skipped: " + ", ".join(missing) + " missing"
+        log(f"window: {reason}")
+        return reason
+    # The measurement goes here once the window's upgrade run is merged.
+    return "skipped: not written yet"
+
+
+# --- report ---------------------------------------------------------------------------------
+
+
+def fmt_ratio(value):
+    return f"{value:.3f}"
+
+
+def write_report(path, info, wall, memory, cpu, syscalls, window, rounds, image_mib, seconds):
+    lines = []
+    add = lines.append
+    add("# Benchmark results")
+    add("")
+    add(f"- date: {info['date']}")
+    add(f"- machine: `nproc` = {info['nproc']}, CPU: {info['cpu']}")
+    loads = [v for _, v in load_samples]
+    add(f"- load (1-minute average): {info['load_start']:.2f} at the start, "
+        f"{info['load_end']:.2f} at the end, {min(loads):.2f} to {max(loads):.2f} while running. "
+        "The machine is shared with other sessions' builds, so wall times are noisy; the ratios "
+        "are medians of paired runs and the instruction counts do not depend on the load.")
+    add(f"- command: `bench/run.sh` ({rounds} rounds after a warm-up round; whole run {seconds:.0f} s)")
+    add(f"- server: tftpd-hpa (`in.tftpd -L -c -s DIR -u root`) on a free loopback port")
+    add("")
+
+    if wall:
+        add(f"## Wall time, {image_mib} MiB random image")
+        add("")
+        add("Uploads alternate zeb40-flash, curl, atftp in every round; every stored file is compared "
+            "with the image. Ratio: the median over the rounds of (ours / theirs) within a round; "
+            "below 1.00 ours is faster. CPU: user + system time of the client process (user: its own code, the rest is the kernel's); on loopback "
+            "the transfer is a ping-pong, so the client's CPU time lies on its critical path.")
+        add("")
+        add("| block size | client | median wall (s) | median CPU (s) | of which user (s) | median paired ratio ours / client (min–max) | median paired CPU ratio |")
+        add("|---:|---|---:|---:|---:|---:|---:|")
+        for block in BLOCK_SIZES:
+            r = wall[block]
+            for c in CLIENTS:
+                ratio = "—" if c == OURS else (
+                    f"{fmt_ratio(r['ratio'][c])} ({fmt_ratio(r['ratio_range'][c][0])}–"
+                    f"{fmt_ratio(r['ratio_range'][c][1])})")
+                cpu_ratio = "—" if c == OURS else fmt_ratio(r["cpu_ratio"][c])
+                add(f"| {block} | {c} | {r['wall'][c]:.3f} | {r['cpu'][c]:.3f} | {r['user'][c]:.3f} | {ratio} | {cpu_ratio} |")
+        add("")
+
+    if memory:
+        add("## Peak memory of zeb40-flash")
+        add("")
+        add("| image | maximum resident set size (KiB) |")
+        add("|---:|---:|")
+        for mib, kib in memory.items():
+            add(f"| {mib} MiB | {kib} |")
+        add("")
+        add(f"Difference: {memory[256] - memory[1]} KiB (block size 1500).")
+        add("")
+
+    if cpu:
+        add("## Instructions per data block (callgrind)")
+        add("")
+        add("Per block: all instructions of the 4 MiB upload divided by its data blocks (start-up "
+            "included). Per extra block: (instructions for 4 MiB − for 1 MiB) / (blocks for 4 MiB − "
+            "for 1 MiB), the steady cost of one block without the start-up.")
+        add("")
+        add("| block size | client | instructions, 4 MiB | data blocks | per block | per extra block |")
+        add("|---:|---|---:|---:|---:|---:|")
+        for block in BLOCK_SIZES:
+            for c in CLIENTS:
+                e = cpu[(c, block)]
+                add(f"| {block} | {c} | {e['total']:,} | {e['blocks']:,} | {e['per_block']:,.0f} | "
+                    f"{e['marginal']:,.0f} |")
+        add("")
+        for block in BLOCK_SIZES:
+            e = cpu[(OURS, block)]
+            add(f"### zeb40-flash, block size {block}: top functions by inclusive instructions")
+            add("")
+            add("| inclusive Ir | per block | function |")
+            add("|---:|---:|---|")
+            for ir, name in e["top_inclusive"]:
+                add(f"| {ir:,} | {ir / e['blocks']:,.0f} | `{name}` |")
+            add("")
+            add(f"Top by self instructions, block size {block}:")
+            add("")
+            add("| self Ir | per block | function |")
+            add("|---:|---:|---|")
+            for ir, name in e["top_self"]:
+                add(f"| {ir:,} | {ir / e['blocks']:,.0f} | `{name}` |")
+            add("")
+
+    if syscalls:
+        add("## System calls per data block (strace -c, 4 MiB image)")
+        add("")
+        add("| block size | client | system calls per block | of which (per block) |")
+        add("|---:|---|---:|---|")
+        for block in BLOCK_SIZES:
+            for c in CLIENTS:
+                e = syscalls[(c, block)]
+                hot = ", ".join(f"{k} {v:.2f}" for k, v in e["hot"].items())
+                add(f"| {block} | {c} | {e['per_block']:.2f} | {hot} |")
+        add("")
+
+    add("## Targets")
+    add("")
+    for line in targets(wall, memory):
+        add(f"- {line}")
+    add("")
+    add("## Window overhead")
+    add("")
+    add(window)
+    add("")
+    path.write_text("\n".join(lines))
+
+
+def targets(wall, memory):
+    out = []
+    if wall:
+        for block in BLOCK_SIZES:
+            r = wall[block]
+            faster = min((c for c in CLIENTS if c != OURS), key=lambda c: r["wall"][c])
+            ratio = r["ratio"][faster]
+            verdict = "met" if ratio <= 1.0 else "missed"
+            out.append(f"block size {block}: median paired ratio against the faster other client "
+                       f"({faster}) {ratio:.3f} (≤ 1.00): {verdict}")
+    if memory:
+        diff = memory[256] - memory[1]
+        verdict = "met" if abs(diff) <= 1024 else "missed"
+        out.append(f"peak memory flat: 256 MiB vs 1 MiB differ by {diff} KiB (≤ 1024): {verdict}")
+    return out
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=15, help="counted rounds per block size (≥ 5)")
+    parser.add_argument("--image-mib", type=int, default=32, help="image size of the wall part")
+    parser.add_argument("--skip-wall", action="store_true")
+    parser.add_argument("--skip-memory", action="store_true")
+    parser.add_argument("--skip-callgrind", action="store_true")
+    parser.add_argument("--output", type=Path, default=ROOT / "bench" / "results.md")
+    args = parser.parse_args()
+    if args.rounds < 5:
+        parser.error("--rounds must be at least 5")
+    for tool in (str(FLASH), TFTPD, GNU_TIME, "curl", "atftp", "valgrind", "callgrind_annotate"):
+        if shutil.which(tool) is None:
+            sys.exit(f"bench: {tool} not found (build zeb40-flash; scripts/setup-deps.sh installs the rest)")
+
+    began = time.perf_counter()
+    info = {
+        "date": datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z"),
+        "nproc": os.cpu_count(),
+        "cpu": cpu_model(),
+        "load_start": load_average(),
+    }
+    try:
+        info["nproc"] = int(subprocess.run(["nproc"], capture_output=True, text=True).stdout)
+    except ValueError:
+        pass
+    sample_load("start")
+    log(f"bench: {info['date']}, nproc {info['nproc']}, {info['cpu']}, load {info['load_start']:.2f}")
+
+    # Images, stored files and profiles all live under one folder in /tmp, removed at the end.
+    work = Path(tempfile.mkdtemp(prefix="zeb40-bench-", dir="/tmp"))
+    served = work / "served"
+    served.mkdir()
+    server = Server(served)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    wall = memory = cpu = syscalls = None
+    try:
+        server.start()
+        log(f"bench: tftpd-hpa on 127.0.0.1:{server.port}, folder {served}")
+        if not args.skip_wall:
+            wall = bench_wall(server, work, args.rounds, args.image_mib)
+        if not args.skip_memory:
+            memory = bench_memory(server, work)
+        if not args.skip_callgrind:
+            cpu = bench_cpu(server, work)
+            syscalls = bench_syscalls(server, work)
+        window = bench_window(server, work)
+    except BenchError as e:
+        sys.exit(f"bench: {e}")
+    finally:
+        server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    info["load_end"] = load_average()
+    seconds = time.perf_counter() - began
+    write_report(args.output, info, wall, memory, cpu, syscalls, window, args.rounds, args.image_mib,
+                 seconds)
+    for line in targets(wall, memory):
+        log(f"target: {line}")
+    log(f"bench: {seconds:.0f} s; results in {args.output}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds zeb40-flash and runs the loopback benchmarks (bench/bench.py); writes bench/results.md.
+# Takes a few minutes; not part of CI. Options go to bench.py (--rounds N, --skip-callgrind, ...).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-deps.sh
+[ -f build/default/CMakeCache.txt ] || cmake --preset default
+cmake --build --preset default -j2 --target zeb40-flash zeb40-sim
+exec python3 bench/bench.py "$@"

@@ -58,20 +58,15 @@ TFileStream::TFileStream(const std::string& fileName) {
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     FHandle = fd;
+    // Taken once: an upload asks for the size before every block, and the size it announced at
+    // the start is the size it sends (a file cut short under it ends in EReadError).
+    FSize = static_cast<int64_t>(info.st_size);
 }
 
 TFileStream::~TFileStream() {
     if (FHandle >= 0) {
         ::close(FHandle); // releases the lock
     }
-}
-
-int64_t TFileStream::Size() const {
-    struct stat info {};
-    if (::fstat(FHandle, &info) != 0) {
-        return 0;
-    }
-    return static_cast<int64_t>(info.st_size);
 }
 
 void TFileStream::SetPosition(int64_t position) {

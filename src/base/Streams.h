@@ -68,12 +68,14 @@ public:
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
-    int64_t Size() const override;
+    // The size when the file was opened.
+    int64_t Size() const override { return FSize; }
     int64_t Position() const override { return FPosition; }
     void SetPosition(int64_t position) override;
     size_t Read(void* buffer, size_t count) override;
 
 private:
     int FHandle = -1;
+    int64_t FSize = 0;
     int64_t FPosition = 0;
 };

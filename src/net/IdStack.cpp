@@ -6,6 +6,7 @@
 #include "net/Idexception.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 TIdStack* GlobalStack = nullptr;
@@ -133,7 +134,42 @@ bool TIdStack::IsOctetText(const std::string& part) {
     return TextToIntDef(part, -1) >= 0 && TextToIntDef(part, 256) < 256;
 }
 
+namespace {
+
+// The plain form every address takes on the wire path: four decimal numbers of one to three
+// digits, each at most 255, joined by three dots. Such text passes the general rule with the same
+// bytes, so it is read directly; anything else takes the general rule.
+bool ReadPlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
+    size_t i = 0;
+    for (size_t part = 0; part < 4; ++part) {
+        unsigned value = 0;
+        size_t digits = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3) {
+            value = value * 10 + static_cast<unsigned>(text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || value > 255) {
+            return false;
+        }
+        bytes[part] = static_cast<uint8_t>(value);
+        if (part < 3) {
+            if (i >= text.size() || text[i] != '.') {
+                return false;
+            }
+            ++i;
+        }
+    }
+    return i == text.size();
+}
+
+} // namespace
+
 bool TIdStack::IsDottedQuad(const std::string& text) {
+    TIdInAddrBytes plain{};
+    if (ReadPlainDottedQuad(text, plain)) {
+        return true;
+    }
     std::string rest = text;
     const std::string first = CutToken(rest, ".", true);
     const std::string second = CutToken(rest, ".", true);
@@ -151,11 +187,22 @@ TIdInAddr TIdStack::TextToInAddr(const std::string& text) {
 }
 
 std::string TIdStack::DefaultInAddrToText(const TIdInAddrBytes& bytes) {
-    return Format("%u.%u.%u.%u", unsigned{bytes[0]}, unsigned{bytes[1]}, unsigned{bytes[2]},
-                  unsigned{bytes[3]});
+    // Called for every datagram received: written directly rather than through a format.
+    char text[16];
+    char* end = text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0) {
+            *end++ = '.';
+        }
+        end = std::to_chars(end, text + sizeof(text), unsigned{bytes[i]}).ptr;
+    }
+    return std::string(text, end);
 }
 
 void TIdStack::DefaultTextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) {
+    if (ReadPlainDottedQuad(text, bytes)) {
+        return;
+    }
     std::string rest = text;
     for (uint8_t& byte : bytes) {
         // Text after a fourth dot is ignored; only the low 8 bits of each number are kept.

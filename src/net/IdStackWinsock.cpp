@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -557,7 +558,10 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
         return SocketFailure;
     };
 
-    std::vector<pollfd> polled;
+    // At most 3 x 64 entries: kept on the stack, as every receive of a transfer waits here.
+    std::array<pollfd, 3 * SetSize> polledEntries{};
+    size_t polledCount = 0;
+    const auto polledEnd = [&]() { return polledEntries.begin() + polledCount; };
     for (int set = 0; set < 3; ++set) {
         if (lists[set] == nullptr) {
             continue;
@@ -567,10 +571,10 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
             if (fd < 0) {
                 return fail(WSAENOTSOCK);
             }
-            auto entry = std::find_if(polled.begin(), polled.end(),
+            auto entry = std::find_if(polledEntries.begin(), polledEnd(),
                                       [fd](const pollfd& p) { return p.fd == fd; });
-            if (entry == polled.end()) {
-                polled.push_back(pollfd{fd, Requested[set], 0});
+            if (entry == polledEnd()) {
+                polledEntries[polledCount++] = pollfd{fd, Requested[set], 0};
             } else {
                 entry->events = static_cast<short>(entry->events | Requested[set]);
             }
@@ -584,7 +588,7 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
     int wait = timeout == NoTimeLimit ? -1 : timeout;
     for (;;) {
-        const int result = ::poll(polled.data(), polled.size(), wait);
+        const int result = ::poll(polledEntries.data(), polledCount, wait);
         if (result >= 0) {
             break;
         }
@@ -599,8 +603,8 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
             wait = static_cast<int>(std::max<decltype(left)>(left, 0));
         }
     }
-    for (const pollfd& p : polled) {
-        if ((p.revents & POLLNVAL) != 0) {
+    for (auto p = polledEntries.begin(); p != polledEnd(); ++p) {
+        if ((p->revents & POLLNVAL) != 0) {
             return fail(WSAENOTSOCK);
         }
     }
@@ -611,19 +615,22 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
         if (list == nullptr) {
             continue;
         }
-        TIdSocketList ready;
-        for (const TSocketId socket : *list) {
+        // Rewritten in place to its ready handles, in list order.
+        size_t kept = 0;
+        for (size_t i = 0; i < list->size(); ++i) {
+            const TSocketId socket = (*list)[i];
             const int fd = Descriptor(socket);
-            const auto entry = std::find_if(polled.begin(), polled.end(),
+            const auto entry = std::find_if(polledEntries.begin(), polledEnd(),
                                             [fd](const pollfd& p) { return p.fd == fd; });
+            const auto keptEnd = list->begin() + static_cast<std::ptrdiff_t>(kept);
             // A set holds a handle once, however often the list names it.
             if ((entry->revents & Ready[set]) != 0 &&
-                std::find(ready.begin(), ready.end(), socket) == ready.end()) {
-                ready.push_back(socket);
+                std::find(list->begin(), keptEnd, socket) == keptEnd) {
+                (*list)[kept++] = socket;
             }
         }
-        count += static_cast<int32_t>(ready.size());
-        *list = std::move(ready);
+        list->resize(kept);
+        count += static_cast<int32_t>(kept);
     }
     return count;
 }

@@ -502,6 +502,78 @@ TEST_F(UpgradeRun, TheScreenFollowsTheTransferWhileTheLoopIsBlocked) {
     }
 }
 
+// The real simulator, at the port the window keeps (69), on a loopback address of its own. Port
+// 69 needs root; a test run without it, or with the port taken, skips.
+TEST_F(UpgradeRun, TheSimulatorAtPort69GetsTheImageIntact) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "port 69 needs root";
+    }
+    fs::create_directory(Scratch / "device");
+    QProcess sim;
+    sim.setProgram(ZEB40_SIM_PROGRAM);
+    sim.setArguments(
+        {"--bind", "127.0.0.2", "--port", "69", "--once", "--dir", ToQString(Scratch / "device")});
+    sim.setProcessChannelMode(QProcess::MergedChannels);
+    sim.start();
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    QByteArray output;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!output.contains("listening") && sim.state() == QProcess::Running &&
+           std::chrono::steady_clock::now() < until) {
+        sim.waitForReadyRead(100);
+        output += sim.readAll();
+    }
+    if (!output.contains("listening")) {
+        sim.kill();
+        sim.waitForFinished(2000);
+        GTEST_SKIP() << "127.0.0.2:69 is not free: " << output.toStdString();
+    }
+    TForm1& form = Show();
+    const std::string bytes = RandomBytes(100000, 11);
+    WriteFileText(Image, bytes);
+    form.edIP->setText("127.0.0.2");
+    form.edFilename->setText(ToQString(Image));
+    ASSERT_EQ(form.tftp1->Port(), 69);
+    Press();
+    const bool ended = sim.waitForFinished(5000);
+    output += sim.readAll();
+    if (!ended) {
+        sim.kill();
+        sim.waitForFinished(2000);
+    }
+    EXPECT_TRUE(ended) << "one upload ends the simulator";
+    EXPECT_EQ(Log.back(), "box: Upgrade Finish.");
+    EXPECT_EQ(Log[Log.size() - 3], "work: 100000 Bytes 100");
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+            .toHex();
+    EXPECT_TRUE(output.contains(" 100000 bytes sha256 " + digest)) << output.toStdString();
+}
+
+// Not run by default (speed is for benchmarks): the cost of painting the status line on every
+// block of a 32 MiB upload at 512-byte blocks, against painting it at the display's pace.
+TEST_F(UpgradeRun, DISABLED_Benchmark32MiBStatusLinePainting) {
+    const std::string bytes = RandomBytes(32u << 20, 5);
+    for (const auto interval : {std::chrono::milliseconds(15), std::chrono::milliseconds(0)}) {
+        Form.reset();
+        WriteServer server;
+        ScriptedPeer peer(server.Script());
+        Prepare(peer, bytes);
+        Form->sb1->SetPaintInterval(interval);
+        const int statusPaints = Form->sb1->PaintCount();
+        const int gaugePaints = Form->cgPross->PaintCount();
+        const auto started = std::chrono::steady_clock::now();
+        Press();
+        const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
+        peer.Stop();
+        EXPECT_EQ(server.File().size(), bytes.size());
+        std::printf("interval %lld ms: %.2f s, status line painted %d times, gauge %d times\n",
+                    static_cast<long long>(interval.count()), took.count(),
+                    Form->sb1->PaintCount() - statusPaints,
+                    Form->cgPross->PaintCount() - gaugePaints);
+    }
+}
+
 // The whole program: the close asked for inside the transfer ends the event loop only after
 // bt1Click has returned.
 TEST(UpgradeProgram, ASuccessfulRunEndsTheProgramAfterTheButtonHandlerReturned) {

@@ -95,6 +95,8 @@ else
     done
     [ -n "$display" ] || fail "no free display number for Xvfb"
     export DISPLAY=$display
+    mkdir -m 700 "$scratch/runtime"
+    export XDG_RUNTIME_DIR=$scratch/runtime
     Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Builds the tool and starts it.
+# Builds the tool and shows one upgrade end to end: the device simulator on 127.0.0.1:69 plays
+# the ZEB40, the tool starts in a scratch folder with a sample image (scripts/demo.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 cmake --preset default
-cmake --build --preset default -j "$(nproc)"
-if [ -x build/default/bin/zeb40-upgrade ]; then
-    exec build/default/bin/zeb40-upgrade "$@"
-fi
-echo "run: the libraries are built under build/default; the window is not there yet."
+cmake --build --preset default -j "${JOBS:-$(nproc)}"
+exec scripts/demo.sh "$@"

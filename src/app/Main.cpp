@@ -4,6 +4,8 @@
 #include "app/Icon.h"
 #include "app/IniFile.h"
 #include "app/IniText.h"
+#include "app/RunSeams.h"
+#include "net/Idexception.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -14,8 +16,28 @@
 #include <QShowEvent>
 #include <QUrl>
 
+#include <cmath>
+#include <limits>
+
 int32_t WriteEnabled = 1;
+uint32_t ImageSize = 0;
 TForm1* Form1 = nullptr;
+
+int32_t UploadPercent(int32_t workCount, uint32_t imageSize) {
+    if (imageSize == 0) {
+        return 100;
+    }
+    const double percent =
+        std::trunc(static_cast<double>(workCount) / static_cast<double>(imageSize) * 100.0);
+    // A file that grew after the probe can give more than the 32-bit range holds.
+    if (percent >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    if (percent <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(percent);
+}
 
 namespace {
 
@@ -72,12 +94,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     edFilename->setAcceptDrops(false);
     bt1 = Make<QPushButton>(this, "bt1", 64, 72, 75, 25);
     bt1->setText("&Upgrade");
-    sb1 = Make<QStatusBar>(this, "sb1", 0, 129, 176, 19);
+    sb1 = Make<TStatusLine>(this, "sb1", 0, 129, 176, 19);
     sb1->setSizeGripEnabled(false);
     ppExit = new QMenu(this);
     ppExit->setObjectName("ppExit");
     Exit1 = ppExit->addAction("Exit");
     Exit1->setObjectName("Exit1");
+    tftp1 = new TIdTrivialFTP(this); // owned by the window, freed with it
+    LoadTftp1();
 
     setTabOrder(bt1, edIP);
     setTabOrder(edIP, edFilename);
@@ -98,6 +122,21 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     if (Form1 == nullptr) {
         Form1 = this;
     }
+}
+
+void TForm1::LoadTftp1() {
+    BeginLoading();
+    tftp1->SetName("tftp1");
+    tftp1->SetPort(69);
+    tftp1->SetReceiveTimeout(4000);
+    tftp1->OnWorkBegin = [this](TObject* sender, TWorkMode mode, int32_t countMax) {
+        tftp1WorkBegin(sender, mode, countMax);
+    };
+    tftp1->OnWork = [this](TObject* sender, TWorkMode mode, int32_t count) {
+        tftp1Work(sender, mode, count);
+    };
+    tftp1->OnWorkEnd = [this](TObject* sender, TWorkMode mode) { tftp1WorkEnd(sender, mode); };
+    EndLoading();
 }
 
 TForm1::~TForm1() {
@@ -139,7 +178,56 @@ void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& /*CanClose*/) {
 }
 
 void TForm1::bt1Click(TObject* /*Sender*/) {
-    // The upgrade run is added with the TFTP client.
+    // The ARP entry first, before anything else can fail: the device may have come up with a
+    // new hardware address behind the same IP address.
+    StartArpCommand(FromQString(edIP->text()));
+    ImageSize = RunSeams::FileProbe()(FromQString(edFilename->text()));
+    if (ImageSize == 0) {
+        TApplication::Instance()->MessageBox("Error");
+    }
+    bt1->setEnabled(false);
+    tftp1->SetHost(FromQString(edIP->text()));
+    FUnwindingAtUpload = std::uncaught_exceptions();
+    try {
+        tftp1->UploadFile(FromQString(edFilename->text()), "/");
+    } catch (const EIdTFTPException& e) {
+        sb1->SetText(ToQString(e.Message()));
+        sb1->PaintNow();
+        TApplication::Instance()->MessageBox(e.Message());
+        bt1->setEnabled(true);
+    }
+    // Every other failure goes on to the failure handler, and bt1 stays disabled.
+}
+
+void TForm1::tftp1WorkBegin(TObject* /*Sender*/, TWorkMode /*AWorkMode*/,
+                            int32_t /*AWorkCountMax*/) {
+    sb1->SetText("Starting upload ......");
+    sb1->PaintNow();
+}
+
+void TForm1::tftp1Work(TObject* /*Sender*/, TWorkMode /*AWorkMode*/, int32_t AWorkCount) {
+    sb1->SetText(QString::number(AWorkCount) + " Bytes");
+    sb1->PaintWhenDue();
+    cgPross->SetProgress(UploadPercent(AWorkCount, ImageSize));
+}
+
+void TForm1::tftp1WorkEnd(TObject* /*Sender*/, TWorkMode /*AWorkMode*/) {
+    // The event carries no outcome. The upload ends normally only by returning; on a failure its
+    // work scope closes while the failure unwinds the call, so a failure more on its way than
+    // when UploadFile was called means the transfer failed, and bt1Click or the failure handler
+    // tells the user.
+    if (std::uncaught_exceptions() > FUnwindingAtUpload) {
+        return;
+    }
+    // The last count reaches the screen before it is replaced.
+    sb1->PaintNow();
+    sb1->SetText("Finish......");
+    sb1->PaintNow();
+    bt1->setEnabled(true);
+    TApplication::Instance()->MessageBox("Upgrade Finish.");
+    // Writes the settings and asks the application to quit, which happens once bt1Click has
+    // returned to the event loop.
+    close();
 }
 
 void TForm1::Exit1Click(TObject* /*Sender*/) {
@@ -163,11 +251,11 @@ bool TForm1::FileDropped(const QString& path) {
 }
 
 void TForm1::SetStatusText(const std::string& text) {
-    sb1->showMessage(ToQString(text));
+    sb1->SetText(ToQString(text));
 }
 
 std::string TForm1::StatusText() const {
-    return FromQString(sb1->currentMessage());
+    return FromQString(sb1->Text());
 }
 
 void TForm1::ShowAtStart() {

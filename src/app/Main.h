@@ -1,7 +1,9 @@
 // The main window of the upgrade tool and its handlers.
 #pragma once
 
+#include "app/StatusLine.h"
 #include "base/Component.h"
+#include "tftp/IdTrivialFTP.h"
 #include "widgets/Cgauges.h"
 
 #include <QLabel>
@@ -20,6 +22,15 @@ class TDropHook;
 // The value of "EnableWrite" read when the window was shown.
 extern int32_t WriteEnabled;
 
+// The size in bytes of the firmware file as the last press of bt1 measured it; all ones when the
+// file could not be opened.
+extern uint32_t ImageSize;
+
+// The percentage that tftp1Work shows for a running total: the total as a share of the probed
+// size, truncated toward zero, saturated to the 32-bit range (the gauge clamps it to 0..100). An
+// empty image is whole once its one total of 0 bytes has been sent: 100.
+int32_t UploadPercent(int32_t workCount, uint32_t imageSize);
+
 class TForm1 : public QWidget, public TComponent {
     Q_OBJECT
 
@@ -35,9 +46,10 @@ public:
     QLineEdit* edIP;
     QLineEdit* edFilename;
     QPushButton* bt1;
-    QStatusBar* sb1;
+    TStatusLine* sb1;
     QMenu* ppExit;
     QAction* Exit1;
+    TIdTrivialFTP* tftp1;
 
     // Handlers.
     void FormCreate(TObject* Sender);
@@ -46,6 +58,9 @@ public:
     void FormDestroy(TObject* Sender);
     void bt1Click(TObject* Sender);
     void Exit1Click(TObject* Sender);
+    void tftp1WorkBegin(TObject* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
+    void tftp1Work(TObject* Sender, TWorkMode AWorkMode, int32_t AWorkCount);
+    void tftp1WorkEnd(TObject* Sender, TWorkMode AWorkMode);
 
     // What a drop hands to the window: the first file's path into edFilename, cut to 259
     // characters. A path holding a line break is not taken (it could not be stored in the
@@ -70,12 +85,17 @@ protected:
 
 private:
     void RunFormShow();
+    // The stored settings of tftp1, applied as a stored layout is.
+    void LoadTftp1();
 
     TDropHook* FDropHook = nullptr;
     QAction* FCloseKey = nullptr;
     bool FShown = false;
     bool FStarting = false;
     std::exception_ptr FStartFailure;
+    // Failures on their way out when bt1Click called UploadFile: more than these while the
+    // transfer's work scope closes means the transfer is ending with a failure.
+    int FUnwindingAtUpload = 0;
 };
 
 // The application's main window while it exists.

@@ -1,10 +1,23 @@
 // One application object for the whole test program, on the off-screen platform unless another
-// one is asked for.
+// one is asked for. No test starts the real ARP tool: a press of bt1 in any test starts nothing
+// unless the test puts a launcher of its own in place.
 #include "app/Application.h"
+#include "app/RunSeams.h"
 
 #include <gtest/gtest.h>
 
+namespace {
+
+class TNoLauncher : public TProcessLauncher {
+public:
+    void Start(const std::string&, const std::vector<std::string>&) override {}
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
+    TNoLauncher noLauncher;
+    RunSeams::SetLauncher(&noLauncher);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

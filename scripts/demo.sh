@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# One upgrade against the device simulator on this machine. zeb40-sim listens on 127.0.0.1:69
+# (the port the tool sends to), and the tool starts in a scratch folder whose DORVEX.ini names
+# 127.0.0.1 and a generated sample image.
+#
+# With a display ($DISPLAY set and reachable) the window is yours: press Upgrade, confirm the
+# message, and the simulator stops when the window has closed. Without one the window runs on a
+# virtual display (Xvfb), the script presses Upgrade and confirms "Upgrade Finish." as a person
+# would, and saves docs/demo-during.png and docs/demo-after.png. Either way it ends by printing
+# the image's SHA-256 beside the one the simulator received, and fails when they differ.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+bin=$root/build/default/bin
+shots=${DEMO_SHOTS:-$root/docs}
+title="Corvane ZEB40 Upgrade Tools"
+caption=zeb40-upgrade # the message boxes' caption: the application's title
+
+say() { echo "demo: $*"; }
+fail() { echo "demo: $*" >&2; exit 1; }
+
+for program in zeb40-upgrade zeb40-sim; do
+    [ -x "$bin/$program" ] || fail "build $program first (scripts/run.sh builds everything)"
+done
+
+# Port 69 is below the unprivileged range: root, or the capability on the simulator.
+if [ "$(id -u)" -ne 0 ] &&
+    [ "$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)" -gt 69 ] &&
+    ! getcap "$bin/zeb40-sim" 2>/dev/null | grep -q cap_net_bind_service; then
+    fail "the simulator must listen on port 69, which needs root. Run this as root, or allow it
+      once per build with: sudo setcap cap_net_bind_service=+ep $bin/zeb40-sim"
+fi
+if busy=$(ss -Hlun 'sport = :69' 2>/dev/null) && [ -n "$busy" ]; then
+    fail "UDP port 69 is already in use (a TFTP server such as tftpd-hpa?):
+$busy
+      stop it (e.g. systemctl stop tftpd-hpa) and run again"
+fi
+
+scratch=$(mktemp -d)
+sim_pid=
+app_pid=
+xvfb_pid=
+cleanup() {
+    for pid in $app_pid $sim_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+headless=1
+if [ -n "${DISPLAY:-}" ] && timeout 5 xdpyinfo >/dev/null 2>&1; then
+    headless=0
+fi
+
+# The sample image; without a person at the screen the simulator answers a little slower, so
+# that the picture taken during the upload shows the gauge on its way.
+image=$scratch/firmware.bin
+delay=()
+if [ $headless -eq 1 ]; then
+    head -c $((2 * 1024 * 1024)) /dev/urandom >"$image"
+    delay=(--delay 2)
+else
+    head -c $((1024 * 1024)) /dev/urandom >"$image"
+fi
+mkdir "$scratch/device" "$scratch/tool"
+printf '[Data]\nIP=127.0.0.1\nPath=%s\n' "$image" >"$scratch/tool/DORVEX.ini"
+
+"$bin/zeb40-sim" --bind 127.0.0.1 --port 69 --dir "$scratch/device" "${delay[@]}" \
+    >"$scratch/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do
+    grep -q '^listening' "$scratch/sim.log" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+done
+grep -q '^listening' "$scratch/sim.log" ||
+    fail "the simulator did not start: $(cat "$scratch/sim.log")"
+say "simulator $(head -1 "$scratch/sim.log")"
+
+image_sha=$(sha256sum "$image" | cut -d' ' -f1)
+
+if [ $headless -eq 0 ]; then
+    say "the window is open: press Upgrade (image $image, $(stat -c %s "$image") bytes)"
+    (cd "$scratch/tool" && exec "$bin/zeb40-upgrade") || true
+else
+    display=
+    for n in $(seq 90 140); do
+        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+            display=:$n
+            break
+        fi
+    done
+    [ -n "$display" ] || fail "no free display number for Xvfb"
+    export DISPLAY=$display
+    mkdir -m 700 "$scratch/runtime"
+    export XDG_RUNTIME_DIR=$scratch/runtime
+    Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+        xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
+    say "no display: running the window on Xvfb $display"
+
+    (cd "$scratch/tool" && QT_QPA_PLATFORM=xcb exec "$bin/zeb40-upgrade") &
+    app_pid=$!
+    window=$(timeout 10 xdotool search --sync --onlyvisible --name "^$title\$" | head -1) ||
+        fail "the window did not appear"
+    sleep 0.5
+    # The Upgrade button's middle, in the window's own coordinates.
+    xdotool mousemove --window "$window" 101 84 click 1
+    say "pressed Upgrade"
+    mkdir -p "$shots"
+    sleep 1
+    import -window root -crop 320x240+160+120 +repage "$shots/demo-during.png"
+    box=$(timeout 30 xdotool search --sync --onlyvisible --name "^$caption\$" | head -1) ||
+        fail "no \"Upgrade Finish.\" message"
+    sleep 0.5
+    import -window root -crop 320x240+160+120 +repage "$shots/demo-after.png"
+    say "screenshots: $shots/demo-during.png $shots/demo-after.png"
+    # Confirm the message as a person would: the box has the focus, Return presses OK.
+    xdotool windowfocus --sync "$box" key Return
+    for _ in $(seq 100); do
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        fail "the window did not close after the message"
+    fi
+    wait "$app_pid" || true
+    app_pid=
+    say "the window closed"
+fi
+
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=
+received=$(grep '^received' "$scratch/sim.log" | tail -1 || true)
+device_sha=${received##* }
+[ -n "$received" ] || device_sha=none
+echo "image sha256 $image_sha"
+echo "device sha256 $device_sha"
+[ "$image_sha" = "$device_sha" ] || fail "the device did not get the image"
+say "the device has the image"

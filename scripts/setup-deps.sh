@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev googletest
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     xvfb xdotool x11-apps imagemagick
-    tftpd-hpa atftp curl iproute2 time valgrind git
+    tftpd-hpa atftp curl iproute2 time valgrind strace git
 )
 
 missing=()

@@ -558,8 +558,9 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
         return SocketFailure;
     };
 
-    // At most 3 x 64 entries: kept on the stack, as every receive of a transfer waits here.
-    std::array<pollfd, 3 * SetSize> polledEntries{};
+    // At most 3 x 64 entries, kept on the stack and not cleared: every receive of a transfer
+    // waits here.
+    std::array<pollfd, 3 * SetSize> polledEntries; // filled up to polledCount only
     size_t polledCount = 0;
     const auto polledEnd = [&]() { return polledEntries.begin() + polledCount; };
     for (int set = 0; set < 3; ++set) {

@@ -1,0 +1,95 @@
+// The application object: its title, its message boxes and the one place where a failure that
+// no handler caught is shown to the user.
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+#include <string>
+#include <string_view>
+#include <utility>
+
+// The message boxes the program shows, behind an interface so that tests can answer and record
+// them. Both are modal: the call returns when the user has closed the box.
+class TMessageBoxes {
+public:
+    virtual ~TMessageBoxes() = default;
+    // A text and one OK button, no icon, centred on the screen.
+    virtual void Show(const std::string& caption, const std::string& text) = 0;
+    // The error box: the error icon and one OK button.
+    virtual void ShowError(const std::string& caption, const std::string& text) = 0;
+};
+
+// The toolkit's own message boxes. They stay on top like the main window, so they are never
+// hidden behind it.
+class TQtMessageBoxes : public TMessageBoxes {
+public:
+    void Show(const std::string& caption, const std::string& text) override;
+    void ShowError(const std::string& caption, const std::string& text) override;
+};
+
+// The executable's file name without its folder and without everything from its first ".",
+// with every character after the first turned to lower case (ASCII letters).
+std::string TitleFromExecutable(std::string_view executablePath);
+
+// The text of the error box for a failure's message: a "." is appended when the message is not
+// empty and its last byte is greater than "." (so "Timeout" becomes "Timeout.", while a text
+// ending in ".", a blank or ")" stays as it is).
+std::string ErrorBoxText(std::string_view message);
+
+// The message of a caught failure: an Exception's message, another standard exception's
+// what(), or "Unexpected failure" for anything else.
+std::string FailureMessage(const std::exception_ptr& failure);
+
+// Text of the program (8-bit, the system's encoding) and of the toolkit.
+QString ToQString(const std::string& text);
+std::string FromQString(const QString& text);
+
+class TApplication : public QApplication {
+    Q_OBJECT
+
+public:
+    TApplication(int& argc, char** argv);
+    ~TApplication() override;
+
+    // The running application, or nullptr.
+    static TApplication* Instance();
+
+    const std::string& Title() const { return FTitle; }
+    void SetTitle(std::string title) { FTitle = std::move(title); }
+
+    // The boxes in use; the toolkit's unless a replacement is set. Not owned; nullptr restores
+    // the toolkit's.
+    TMessageBoxes& MessageBoxes() { return *FMessageBoxes; }
+    void SetMessageBoxes(TMessageBoxes* boxes);
+
+    // The plain message box with the title as its caption.
+    void MessageBox(const std::string& text);
+
+    // The one failure handler: shows the failure in the error box with the title as its
+    // caption. Never throws.
+    void ShowException(const std::exception_ptr& failure) noexcept;
+
+    // Last line of defence for a handler that let a failure out: shown, and the event counts as
+    // not handled. Every handler of the program catches its own failures (Guarded), because a
+    // failure must not pass through the toolkit's event dispatch.
+    bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    std::string FTitle;
+    TQtMessageBoxes FQtBoxes;
+    TMessageBoxes* FMessageBoxes = &FQtBoxes;
+};
+
+// Runs a handler that the toolkit calls; a failure that escapes it is shown by the application's
+// failure handler and goes no further, and the event loop goes on.
+void ShowFailure(const std::exception_ptr& failure) noexcept;
+
+template <class F>
+void Guarded(F&& handler) noexcept {
+    try {
+        std::forward<F>(handler)();
+    } catch (...) {
+        ShowFailure(std::current_exception());
+    }
+}

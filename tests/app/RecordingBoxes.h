@@ -1,0 +1,46 @@
+// Message boxes that are answered at once and remembered.
+#pragma once
+
+#include "app/Application.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TShownBox {
+    bool Error = false;
+    std::string Caption;
+    std::string Text;
+    friend bool operator==(const TShownBox&, const TShownBox&) = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const TShownBox& box) {
+    return out << (box.Error ? "error " : "plain ") << '[' << box.Caption << "] " << box.Text;
+}
+
+class TRecordingBoxes : public TMessageBoxes {
+public:
+    TRecordingBoxes() { TApplication::Instance()->SetMessageBoxes(this); }
+    ~TRecordingBoxes() override { TApplication::Instance()->SetMessageBoxes(nullptr); }
+    TRecordingBoxes(const TRecordingBoxes&) = delete;
+    TRecordingBoxes& operator=(const TRecordingBoxes&) = delete;
+
+    void Show(const std::string& caption, const std::string& text) override {
+        Record({false, caption, text});
+    }
+    void ShowError(const std::string& caption, const std::string& text) override {
+        Record({true, caption, text});
+    }
+
+    std::vector<TShownBox> Shown;
+    // Runs while a box is "open", as the user would act before pressing OK.
+    std::function<void(const TShownBox&)> WhileOpen;
+
+private:
+    void Record(const TShownBox& box) {
+        Shown.push_back(box);
+        if (WhileOpen) {
+            WhileOpen(box);
+        }
+    }
+};

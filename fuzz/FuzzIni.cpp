@@ -49,9 +49,11 @@ bool ReadsBackUnchanged(std::string_view value) {
 }
 
 const std::string& ScratchFile() {
-    static const std::string path = (std::filesystem::temp_directory_path() /
-                                     ("zeb40-fuzz-ini-" + std::to_string(::getpid()) + ".ini"))
-                                        .string();
+    static const std::string path =
+        ((std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                    : std::filesystem::temp_directory_path()) /
+         ("zeb40-fuzz-ini-" + std::to_string(::getpid()) + ".ini"))
+            .string();
     return path;
 }
 

@@ -27,8 +27,8 @@ import sys
 import tempfile
 import time
 
-LOSS = "0.05"
-DUP = "0.05"
+LOSS = os.environ.get("SOAK_LOSS", "0.05")
+DUP = os.environ.get("SOAK_DUP", "0.05")
 RETRANSMIT_MS = "200"
 FLASH_TIMEOUT_MS = "1000"
 WALL_CLOCK_S = 90  # per upload

@@ -115,6 +115,13 @@ std::string Unquote(std::string_view value) {
     return std::string(value.substr(0, MaxValueLength));
 }
 
+// The ending put after a last line that has none. A lone CR is an ordinary character of the
+// line, so a LF straight after it would turn it into a CR LF ending and take it off the line's
+// value; such a line is closed with CR LF instead, which keeps its CR.
+std::string_view EndingAfter(std::string_view body, std::string_view eol) {
+    return !body.empty() && body.back() == '\r' ? "\r\n" : eol;
+}
+
 } // namespace
 
 bool HoldsLineBreak(std::string_view text) {
@@ -157,7 +164,7 @@ std::string Write(std::string_view text, std::string_view section, std::string_v
     if (header == lines.size()) {
         result.assign(text);
         if (!result.empty() && result.back() != '\n') {
-            result += eol;
+            result += EndingAfter(result, eol);
         }
         result += "[" + std::string(section) + "]";
         result += eol;
@@ -184,7 +191,7 @@ std::string Write(std::string_view text, std::string_view section, std::string_v
     }
     result.assign(text.substr(0, endOf(last)));
     if (lines[last].Ending.empty()) {
-        result += eol;
+        result += EndingAfter(lines[last].Body, eol);
     }
     result += keyLine;
     result += eol;

@@ -180,7 +180,7 @@ bool ServiceLookup(Lookup lookup, servent& entry, std::vector<char>& scratch) {
     for (;;) {
         servent* found = nullptr;
         const int result = lookup(&entry, scratch.data(), scratch.size(), &found);
-        if (result == ERANGE && scratch.size() < 1024 * 1024) {
+        if (result == ERANGE && scratch.size() < size_t{1024} * 1024) {
             scratch.resize(scratch.size() * 2);
             continue;
         }
@@ -266,6 +266,8 @@ int32_t WinsockErrorOfLookup(int lookupResult) {
     case EAI_FAIL:
         return WSANO_RECOVERY;
 #ifdef EAI_NODATA
+    // Two codes of one meaning, each only where the platform has it.
+    // NOLINTNEXTLINE(bugprone-branch-clone)
     case EAI_NODATA:
         return WSANO_DATA;
 #endif

@@ -25,11 +25,14 @@ inline constexpr const char* OnlyOneAntiFreeze =
 inline constexpr const char* TFTPTimeout = "Timeout";
 } // namespace IdText
 
+// The arguments are a class name and a base class name, which cannot be put in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define ZEB40_EXCEPTION(Name, Base)                                                                \
     class Name : public Base {                                                                     \
     public:                                                                                        \
         using Base::Base;                                                                          \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 ZEB40_EXCEPTION(EIdException, Exception);
 ZEB40_EXCEPTION(EIdSilentException, EIdException);

@@ -164,22 +164,33 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
                 // acknowledgement; its own acknowledgement or the time-out ends the upload.
                 break;
             }
+            // Once a block is held, only its own acknowledgement asks for the next one. Any
+            // other number, an earlier block's or one never sent, is answered as a duplicate
+            // (the held block again): taking a number ahead of the held block would skip
+            // block numbers, and a device that checks them would then acknowledge the held
+            // block's predecessor for ever.
+            if (blockHeld && acked != static_cast<uint16_t>(lastBuilt)) {
+                break;
+            }
             if (acked < 65535) {
                 next = acked + 1;
             } else {
-                // Block numbers wrap: the block after 65535 is 0. A repeated acknowledgement of
-                // 65535 while block 0 is held asks for block 0 again.
+                // Block numbers wrap: the block after 65535 is 0.
                 next = 0;
-                if (!(blockHeld && lastBuilt == 0)) {
-                    lastBuilt = -1;
-                }
+                lastBuilt = -1;
             }
             break;
         }
         case TFTP_ERROR:
             RaiseErrorPacket(answer);
         case TFTP_OACK:
-            ApplyOptionAck(answer);
+            // The options are agreed by the first answer to the request (RFC 2347 section 3).
+            // A later option acknowledgement (a late duplicate, or a stray) must not change the
+            // block size in mid-transfer: the device cuts the image by the size it agreed, and
+            // a block shorter than that would end the image early on its side.
+            if (!blockHeld) {
+                ApplyOptionAck(answer);
+            }
             break;
         default:
             break;

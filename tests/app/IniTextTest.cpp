@@ -116,6 +116,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "1", "[X]\nA=1\n[Data]\nIP=1\n"},
         WriteCase{"section appended with CRLF", "[X]\r\nA=1\r\n", "Data", "IP", "1",
                   "[X]\r\nA=1\r\n[Data]\r\nIP=1\r\n"},
+        // A last line that ends in a lone CR keeps it as part of its value.
+        WriteCase{"section appended after a last line ending in a lone CR", "[X]\nA='1'\r", "Data",
+                  "IP", "1", "[X]\nA='1'\r\r\n[Data]\nIP=1\n"},
+        WriteCase{"key added after a last line ending in a lone CR", "[Data]\nIP=1\r", "Data",
+                  "Path", "p", "[Data]\nIP=1\r\r\nPath=p\n"},
+        WriteCase{"key added after a header ending in a lone CR", "[Data]\r", "Data", "IP", "1",
+                  "[Data]\r\r\nIP=1\n"},
         WriteCase{"first of repeated keys", "[Data]\nIP=1\nIP=2\n", "Data", "IP", "3",
                   "[Data]\nIP=3\nIP=2\n"},
         WriteCase{"first of repeated sections", "[Data]\nA=1\n[Data]\nIP=2\n", "Data", "IP", "3",

@@ -220,6 +220,47 @@ TEST(Upload, DuplicateAcknowledgementResendsOnce) {
     EXPECT_EQ(u.Events, EventsOf(3000, 512)) << "no work for the retransmission";
 }
 
+TEST(Upload, StrayAnswersInMidTransferNeitherSkipNorResize) {
+    // Block 2 arrives and, instead of its acknowledgement, the device sends a stray answer. The
+    // held block goes again (and is acknowledged then); numbering and block size stay.
+    const struct {
+        const char* Name;
+        std::string Stray;
+    } cases[] = {
+        {"acknowledgement of a block never sent", AckPacket(5)},
+        {"acknowledgement of the block after it", AckPacket(3)},
+        {"acknowledgement of 65535 before any wrap", AckPacket(65535)},
+        {"option acknowledgement of a larger block", OptionAckPacket({{"blksize", "1024"}})},
+        {"option acknowledgement of a smaller block", OptionAckPacket({{"blksize", "100"}})},
+        {"option acknowledgement of no integer", OptionAckPacket({{"blksize", "many"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        const std::string stray = c.Stray;
+        u.Server.OnData = [stray](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Index == 2) {
+                return std::vector<PeerSend>{{PeerSocket::Transfer, stray, 0}};
+            }
+            return std::nullopt;
+        };
+        u.Start();
+        const std::string bytes = Pattern(3000);
+        TMemoryStream source(bytes);
+        u.Client.UploadStream(source, "/");
+        u.Peer->Stop();
+        std::vector<uint16_t> numbers;
+        for (const std::string& p : u.DataPackets()) {
+            numbers.push_back(BlockOf(p));
+            EXPECT_LE(p.size(), 516u);
+        }
+        EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(u.Server.File(), bytes);
+        EXPECT_EQ(u.Events, EventsOf(3000, 512));
+        EXPECT_EQ(u.Client.BufferSize(), 516);
+    }
+}
+
 TEST(Upload, OnlyTheFinalBlocksOwnAcknowledgementEndsTheUpload) {
     // The final block (3 of a 1100-byte source) is lost: the device acknowledges block 2 again.
     // That is no success; the block goes again, and its own acknowledgement ends the upload.

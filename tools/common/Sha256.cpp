@@ -29,7 +29,7 @@ void TSha256::Reset() {
 
 void TSha256::Compress(const uint8_t* block) {
     uint32_t w[64];
-    for (int i = 0; i < 16; ++i) {
+    for (size_t i = 0; i < 16; ++i) {
         w[i] = (uint32_t(block[4 * i]) << 24) | (uint32_t(block[4 * i + 1]) << 16) |
                (uint32_t(block[4 * i + 2]) << 8) | uint32_t(block[4 * i + 3]);
     }
@@ -104,7 +104,7 @@ std::array<uint8_t, 32> TSha256::Finish() {
     }
     Update(length, 8);
     std::array<uint8_t, 32> digest{};
-    for (int i = 0; i < 8; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         digest[4 * i] = uint8_t(FState[i] >> 24);
         digest[4 * i + 1] = uint8_t(FState[i] >> 16);
         digest[4 * i + 2] = uint8_t(FState[i] >> 8);

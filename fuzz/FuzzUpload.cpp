@@ -1,0 +1,289 @@
+// One upload driven by fuzzed datagrams. A fake stack stands in for the socket service: its
+// receives return the datagrams cut from the input, its sends are recorded, and its waits end at
+// once (readable while datagrams remain, a time-out otherwise, or where the input asks for one).
+//
+// Input: two bytes give the size of the image (0..16383); then records, each a header byte and a
+// datagram. Header 0xFF is a time-out. Otherwise bit 7 says the datagram comes from a stranger
+// (another port) instead of the device, bit 6 that two length bytes follow instead of one, and
+// the datagram's bytes follow the length. The input ends in time-outs.
+//
+// Checked on every run, against a model of the exchange kept here:
+// - the upload succeeds or fails with an exception of the network, TFTP or conversion family;
+// - the request goes to the device's address and port, every later send to the sender of the
+//   first answer, and every later send is a data packet;
+// - the block size is 512 unless the first answer is an option acknowledgement naming another;
+//   no block is larger, and every block before the last new one has exactly that size;
+// - each new block's number is the previous one's plus one (mod 65536), a resend repeats the
+//   packet last sent, and the new blocks carry the image's bytes in order;
+// - a success has sent the whole image, ending with a short block.
+#include "FuzzCheck.h"
+#include "base/Streams.h"
+#include "net/IdStack.h"
+#include "net/Idexception.h"
+#include "tftp/IdTrivialFTP.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* DeviceIP = "127.0.0.1";
+constexpr int32_t RequestPort = 69;
+constexpr int32_t DevicePort = 6001;
+constexpr const char* StrangerIP = "127.0.0.3";
+constexpr int32_t StrangerPort = 6002;
+constexpr TSocketId FakeSocket = 5;
+
+struct TDatagram {
+    bool Timeout = false;
+    bool Stranger = false;
+    std::string Bytes;
+};
+
+struct TSend {
+    std::string IP;
+    int32_t Port;
+    std::string Bytes;
+};
+
+// A receive as the engine took it, with the number of sends made before it.
+struct TDelivery {
+    TDatagram Datagram;
+    size_t SendsBefore;
+};
+
+class TFuzzStack : public TIdStack {
+public:
+    std::deque<TDatagram> Pending;
+    std::vector<TSend> Sends;
+    std::vector<TDelivery> Delivered;
+    int32_t LastError = 0;
+    bool Open = false;
+
+    void RefreshLocalAddresses() override {}
+    std::string FirstLocalAddress() override { return "127.0.0.1"; }
+    TIdStrings* LocalAddressList() override { return nullptr; }
+    TSocketId SockAccept(TSocketId, std::string&, int32_t&) override { return InvalidSocketId; }
+    int32_t SockBind(TSocketId, uint16_t, const std::string&, int32_t) override { return 0; }
+    int32_t SockClose(TSocketId) override {
+        Open = false;
+        return 0;
+    }
+    int32_t SockConnect(TSocketId, uint16_t, const std::string&, int32_t) override { return 0; }
+    std::string LookupHostAddress(const std::string&) override {
+        FUZZ_CHECK(false, "no name lookup for a dotted quad");
+        return {};
+    }
+    std::string LocalHostName() override { return "fuzz"; }
+    std::string LookupHostName(const std::string&) override { return {}; }
+    int32_t LookupServicePort(const std::string&) override { return 0; }
+    std::unique_ptr<TIdStrings> LookupServiceNames(int32_t) override { return nullptr; }
+    uint16_t HostToNetShort(uint16_t v) override { return v; }
+    int32_t SockListen(TSocketId, int32_t) override { return 0; }
+    uint16_t NetToHostShort(uint16_t v) override { return v; }
+    uint32_t HostToNetLong(uint32_t v) override { return v; }
+    uint32_t NetToHostLong(uint32_t v) override { return v; }
+    int32_t SockRecv(TSocketId, void*, int32_t, int32_t) override { return SocketFailure; }
+    int32_t SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t, std::string& ip,
+                         int32_t& port) override {
+        FUZZ_CHECK(socket == FakeSocket && Open, "receives use the open socket");
+        FUZZ_CHECK(!Pending.empty() && !Pending.front().Timeout, "receive only after a wait");
+        TDatagram d = std::move(Pending.front());
+        Pending.pop_front();
+        ip = d.Stranger ? StrangerIP : DeviceIP;
+        port = d.Stranger ? StrangerPort : DevicePort;
+        const auto count = static_cast<int32_t>(d.Bytes.size());
+        Delivered.push_back({d, Sends.size()});
+        if (count > length) {
+            // As the binding reports a datagram cut short by the buffer.
+            LastError = Id_WSAEMSGSIZE;
+            return SocketFailure;
+        }
+        if (count > 0) {
+            std::memcpy(buffer, d.Bytes.data(), d.Bytes.size());
+        }
+        return count;
+    }
+    int32_t SockSelect(TIdSocketList* readList, TIdSocketList*, TIdSocketList*, int32_t) override {
+        const bool ready = !Pending.empty() && !Pending.front().Timeout;
+        if (!Pending.empty() && Pending.front().Timeout) {
+            Pending.pop_front();
+        }
+        if (!ready && readList != nullptr) {
+            readList->clear();
+        }
+        return ready ? 1 : 0;
+    }
+    int32_t SockSend(TSocketId, const void*, int32_t, int32_t) override { return SocketFailure; }
+    int32_t SockSendTo(TSocketId socket, const void* buffer, int32_t length, int32_t,
+                       const std::string& ip, int32_t port) override {
+        FUZZ_CHECK(socket == FakeSocket && Open, "sends use the open socket");
+        FUZZ_CHECK(length >= 0, "a send has a length");
+        Sends.push_back(
+            {ip, port, std::string(static_cast<const char*>(buffer), static_cast<size_t>(length))});
+        return length;
+    }
+    int32_t SockSetOption(TSocketId, int32_t, int32_t, const void*, int32_t) override { return 0; }
+    TSocketId SockCreate(int32_t, int32_t, int32_t) override {
+        FUZZ_CHECK(!Open, "one socket at a time");
+        Open = true;
+        return FakeSocket;
+    }
+    int32_t SockShutdown(TSocketId, int32_t) override { return 0; }
+    int32_t LastSocketError() override { return LastError; }
+    void PeerAddressOf(TSocketId, int32_t&, std::string&, int32_t&) override {}
+    void LocalAddressOf(TSocketId, int32_t&, std::string&, int32_t&) override {}
+    std::string InAddrToText(const TIdInAddrBytes& bytes) override {
+        return DefaultInAddrToText(bytes);
+    }
+    void TextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) override {
+        DefaultTextToInAddrBytes(text, bytes);
+    }
+};
+
+uint16_t Word(const std::string& bytes, size_t at) {
+    const auto byte = [&](size_t i) -> uint16_t {
+        return i < bytes.size() ? static_cast<uint8_t>(bytes[i]) : 0;
+    };
+    return static_cast<uint16_t>(byte(at) << 8 | byte(at + 1));
+}
+
+std::deque<TDatagram> CutDatagrams(const uint8_t* data, size_t size) {
+    std::deque<TDatagram> datagrams;
+    size_t i = 0;
+    while (i < size) {
+        const uint8_t header = data[i++];
+        TDatagram d;
+        if (header == 0xFF) {
+            d.Timeout = true;
+            datagrams.push_back(d);
+            continue;
+        }
+        d.Stranger = (header & 0x80) != 0;
+        size_t length = 0;
+        if ((header & 0x40) != 0) {
+            if (i + 2 > size) {
+                break;
+            }
+            length = static_cast<size_t>(data[i] << 8 | data[i + 1]);
+            i += 2;
+        } else {
+            if (i + 1 > size) {
+                break;
+            }
+            length = data[i++];
+        }
+        length = std::min(length, size - i);
+        d.Bytes.assign(reinterpret_cast<const char*>(data + i), length);
+        i += length;
+        datagrams.push_back(std::move(d));
+    }
+    return datagrams;
+}
+
+// The block size the device agreed to: an option acknowledgement as the first answer may name
+// one; anything later cannot change what the device expects.
+int32_t AgreedBlockSize(const std::vector<TDelivery>& delivered) {
+    if (delivered.empty() || Word(delivered.front().Datagram.Bytes, 0) != TFTP_OACK) {
+        return TFTPDefaultBlockSize;
+    }
+    int32_t blockSize = TFTPDefaultBlockSize;
+    try {
+        if (OptionAckBlockSize(delivered.front().Datagram.Bytes, blockSize)) {
+            return blockSize;
+        }
+    } catch (const Exception&) {
+    }
+    return TFTPDefaultBlockSize;
+}
+
+std::string Image(size_t size) {
+    std::string image(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        image[i] = static_cast<char>((i * 131 + i / 256) & 0xFF);
+    }
+    return image;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    // The first network component creates the process's stack; it stays for the whole run and
+    // the fake is put in front of it for each upload.
+    static const std::unique_ptr<TIdTrivialFTP> keeper = std::make_unique<TIdTrivialFTP>(nullptr);
+    const size_t imageSize = static_cast<size_t>((data[0] << 8 | data[1]) & 0x3FFF);
+    const std::string image = Image(imageSize);
+
+    TFuzzStack fake;
+    fake.Pending = CutDatagrams(data + 2, size - 2);
+    TIdStack* const real = GlobalStack;
+    GlobalStack = &fake;
+
+    bool succeeded = false;
+    {
+        TIdTrivialFTP client(nullptr);
+        client.SetHost(DeviceIP);
+        client.SetPort(RequestPort);
+        client.SetReceiveTimeout(1000);
+        TMemoryStream source(image);
+        try {
+            client.UploadStream(source, "/");
+            succeeded = true;
+        } catch (const EIdException&) {
+        } catch (const EConvertError&) {
+        } catch (...) {
+            FUZZ_CHECK(false, "failures are of the known families");
+        }
+        FUZZ_CHECK(!fake.Open, "the socket is closed at the end");
+    }
+    GlobalStack = real;
+
+    FUZZ_CHECK(!fake.Sends.empty(), "the request is sent");
+    const TSend& request = fake.Sends.front();
+    FUZZ_CHECK(request.IP == DeviceIP && request.Port == RequestPort, "request to the device");
+    FUZZ_CHECK(request.Bytes == MakeWriteRequest("/", tfOctet, 1500), "the request's bytes");
+    if (fake.Sends.size() == 1) {
+        FUZZ_CHECK(!succeeded, "no success without a block");
+        return 0;
+    }
+    FUZZ_CHECK(!fake.Delivered.empty(), "blocks only after an answer");
+    const TDatagram& first = fake.Delivered.front().Datagram;
+    const std::string peerIP = first.Stranger ? StrangerIP : DeviceIP;
+    const int32_t peerPort = first.Stranger ? StrangerPort : DevicePort;
+    const int32_t blockSize = AgreedBlockSize(fake.Delivered);
+
+    std::string sent; // the image bytes of the new blocks, in order
+    std::optional<uint16_t> lastBlock;
+    bool lastShort = false;
+    for (size_t i = 1; i < fake.Sends.size(); ++i) {
+        const TSend& s = fake.Sends[i];
+        FUZZ_CHECK(s.IP == peerIP && s.Port == peerPort, "data go to the transfer peer only");
+        FUZZ_CHECK(s.Bytes.size() >= 4 && Word(s.Bytes, 0) == TFTP_DATA, "sends are data");
+        const size_t payload = s.Bytes.size() - 4;
+        FUZZ_CHECK(payload <= static_cast<size_t>(blockSize), "no block beyond the block size");
+        const uint16_t number = Word(s.Bytes, 2);
+        if (i > 1 && s.Bytes == fake.Sends[i - 1].Bytes) {
+            continue; // a resend of the packet in flight
+        }
+        if (lastBlock) {
+            FUZZ_CHECK(!lastShort, "nothing new after the short block");
+            FUZZ_CHECK(number == static_cast<uint16_t>(*lastBlock + 1), "blocks advance by one");
+        }
+        lastBlock = number;
+        lastShort = payload < static_cast<size_t>(blockSize);
+        sent.append(s.Bytes, 4, std::string::npos);
+    }
+    FUZZ_CHECK(image.compare(0, sent.size(), sent) == 0, "the blocks carry the image in order");
+    if (succeeded) {
+        FUZZ_CHECK(lastShort && sent == image, "a success has sent the whole image");
+    }
+    return 0;
+}

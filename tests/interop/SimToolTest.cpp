@@ -136,7 +136,7 @@ TEST(Sim, NoFinalAckEndsAtTheClientsTimeOut) {
 
 TEST(Sim, ErrorAtABlockRaisesTheClassOfItsCode) {
     struct Case {
-        const char* spec;
+        const char* errorAt;
         const char* type;
         const char* message;
     };
@@ -148,16 +148,16 @@ TEST(Sim, ErrorAtABlockRaisesTheClassOfItsCode) {
         {"4:9:nine", typeid(EIdTFTPException).name(), "nine"},
     };
     for (const Case& c : cases) {
-        TSimPeer sim({"--error-at", c.spec, "--blksize", "ignore"});
+        TSimPeer sim({"--error-at", c.errorAt, "--blksize", "ignore"});
         ASSERT_TRUE(sim.Started());
         const TOutcome outcome = Upload(sim.Port(), TestBytes(4000, 1), "fw.bin");
-        EXPECT_FALSE(outcome.Ok) << c.spec;
-        EXPECT_EQ(outcome.Type, c.type) << c.spec;
-        EXPECT_EQ(outcome.Message, c.message) << c.spec;
-        EXPECT_NE(sim.WaitFor("error-at DATA "), "") << c.spec;
-        EXPECT_NE(sim.WaitFor("abandoned fw.bin"), "") << c.spec;
+        EXPECT_FALSE(outcome.Ok) << c.errorAt;
+        EXPECT_EQ(outcome.Type, c.type) << c.errorAt;
+        EXPECT_EQ(outcome.Message, c.message) << c.errorAt;
+        EXPECT_NE(sim.WaitFor("error-at DATA "), "") << c.errorAt;
+        EXPECT_NE(sim.WaitFor("abandoned fw.bin"), "") << c.errorAt;
         // Nothing is stored, and no partial file is left.
-        EXPECT_TRUE(FolderEntries(sim.Dir().Path()).empty()) << c.spec;
+        EXPECT_TRUE(FolderEntries(sim.Dir().Path()).empty()) << c.errorAt;
     }
 }
 

@@ -9,7 +9,9 @@ Parts, in order:
   cpu      instructions per data block under callgrind for a 4 MiB image (and a 1 MiB one, to
            take the start-up cost out), ours beside curl and atftp; ours' top functions.
   syscalls system calls per data block (strace -c), when strace is there.
-  window   the window's upgrade run: skipped until its program and harness exist.
+  window   the window's upgrade run (bench/window_harness.cpp) against zeb40-flash, both to
+           zeb40-sim, in alternating rounds; --only-window runs just this part and merges its
+           section into an existing results.md.
 
 Results go to bench/results.md and to standard output. Only the Python standard library is used.
 The machine is shared: wall times are noisy, hence the pairing; instruction counts are not.
@@ -371,25 +373,171 @@ def bench_syscalls(server, work):
     return results
 
 
-# --- window overhead (to come) --------------------------------------------------------------
+# --- window overhead ------------------------------------------------------------------------
 
-WINDOW_PROGRAM = BIN / "zeb40-upgrade"
-WINDOW_HARNESS = ROOT / "bench" / "window_harness.py"
+SIM = BIN / "zeb40-sim"
+WINDOW_HARNESS = BIN / "zeb40-window-harness"
+# The window always uploads to "/", which tftpd-hpa refuses as a folder; zeb40-sim stores it as
+# firmware.bin, so both clients of this part upload "/" to the sim.
+WINDOW_REMOTE = "/"
+SIM_STORED = "firmware.bin"
+WINDOW_LINE = re.compile(r"^window \S+ MiB: ([\d.]+) s, status paints (\d+), gauge paints (\d+), "
+                         r"boxes (.*)$", re.M)
+WINDOW_TARGET = 1.10
 
 
-def bench_window(server, work):
-    """WINDOW OVERHEAD: the cost of the window's upgrade run over zeb40-flash on the same image.
+class Sim:
+    """zeb40-sim on a free loopback port (--port 0), storing in folder; its log goes to a file."""
 
-    Not written yet: it needs the window program and a harness that drives its upgrade run
-    headless (bench/window_harness.py). Until both exist this part is skipped.
-    """
-    missing = [str(p.relative_to(ROOT)) for p in (WINDOW_PROGRAM, WINDOW_HARNESS) if not p.exists()]
+    def __init__(self, folder, log_path):
+        self.folder = folder
+        self.log_path = log_path
+        self.process = None
+        self.port = None
+
+    def start(self):
+        self.log_file = open(self.log_path, "wb")
+        self.process = subprocess.Popen(
+            [str(SIM), "--port", "0", "--dir", str(self.folder)],
+            stdin=subprocess.DEVNULL, stdout=self.log_file, stderr=subprocess.STDOUT)
+        for _ in range(100):
+            found = re.search(r"listening 127\.0\.0\.1:(\d+)", self.log_path.read_text())
+            if found:
+                self.port = int(found.group(1))
+                return
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.05)
+        self.stop()
+        raise BenchError(f"zeb40-sim did not start: {self.log_path.read_text().strip()[:300]}")
+
+    def stop(self):
+        Server.stop(self)
+        self.log_file.close()
+
+
+def window_round(sim, image, counted, samples):
+    """One run of the harness: (press to finish box in s, status paints, gauge paints)."""
+    argv = [str(WINDOW_HARNESS), "--port", str(sim.port), str(image)]
+    with tempfile.TemporaryFile() as out:
+        code, wall, _, err = run_measured(argv, stdout=out)
+        out.seek(0)
+        text = out.read().decode(errors="replace")
+    found = WINDOW_LINE.search(text)
+    if code != 0 or not found:
+        raise BenchError(f"window harness exited {code}: {text.strip()[:300]} {err.strip()[:300]}")
+    if found.group(4) != '"Upgrade Finish."':
+        raise BenchError(f"window harness: boxes {found.group(4)}")
+    check_stored(image, sim.folder / SIM_STORED)
+    if counted:
+        samples["window"].append(float(found.group(1)))
+        samples["harness"].append(wall)
+        samples["status"].append(int(found.group(2)))
+        samples["gauge"].append(int(found.group(3)))
+
+
+def flash_round(sim, image, counted, samples):
+    argv = client_argv(OURS, sim.port, 1500, image, WINDOW_REMOTE)
+    code, wall, _, err = run_measured(argv)
+    if code != 0:
+        raise BenchError(f"zeb40-flash exited {code}: {err.strip()[:300]}")
+    check_stored(image, sim.folder / SIM_STORED)
+    if counted:
+        samples["flash"].append(wall)
+
+
+def bench_window(work, rounds, image_mib):
+    """The cost of the window's upgrade run over zeb40-flash on the same image and server.
+
+    Rounds alternate the harness (bench/window_harness.cpp: the application and TForm1 headless,
+    bt1 pressed, timed from the press to the "Upgrade Finish." box) and zeb40-flash --quiet
+    (timed as a process, start-up included), which of the two goes first changing every round;
+    a warm-up round is not counted. Both upload "/" at the window's block size, 1500, to one
+    zeb40-sim; every stored file is compared with the image. Returns the report section."""
+    missing = [str(p.relative_to(ROOT)) for p in (WINDOW_HARNESS, SIM, FLASH) if not p.exists()]
     if missing:
-        reason = "skipped: " + ", ".join(missing) + " missing"
+        reason = "skipped: " + ", ".join(missing) + " missing (cmake --build --preset default)"
         log(f"window: {reason}")
         return reason
-    # The measurement goes here once the window's upgrade run is merged.
-    return "skipped: not written yet"
+    image = work / f"window-image-{image_mib}M.bin"
+    make_image(image, image_mib * MIB)
+    stored = work / "window-sim"
+    stored.mkdir()
+    sim = Sim(stored, work / "window-sim.log")
+    samples = {k: [] for k in ("window", "harness", "flash", "status", "gauge")}
+    os.environ["QT_QPA_PLATFORM"] = "offscreen"
+    try:
+        sim.start()
+        log(f"window: zeb40-sim on 127.0.0.1:{sim.port}, folder {stored}")
+        for r in range(rounds + 1):  # round 0 warms the caches and is not counted
+            steps = (window_round, flash_round) if r % 2 == 0 else (flash_round, window_round)
+            for step in steps:
+                step(sim, image, r > 0, samples)
+            sample_load(f"window round {r}")
+    finally:
+        sim.stop()
+        image.unlink(missing_ok=True)
+    ratios = [w / f for w, f in zip(samples["window"], samples["flash"])]
+    process_ratios = [h / f for h, f in zip(samples["harness"], samples["flash"])]
+    ratio = statistics.median(ratios)
+    verdict = "met" if ratio <= WINDOW_TARGET else "missed"
+    med = {k: statistics.median(v) for k, v in samples.items()}
+    log(f"window {image_mib} MiB: median {med['window']:.3f} s press to box, zeb40-flash "
+        f"{med['flash']:.3f} s; paired ratio window/flash {ratio:.3f} (≤ {WINDOW_TARGET:.2f}): "
+        f"{verdict}; paints: status {med['status']:.0f}, gauge {med['gauge']:.0f}")
+    lines = [
+        f"{image_mib} MiB random image, block size 1500, remote name \"/\", server zeb40-sim "
+        f"(`zeb40-sim --port 0 --dir DIR`: tftpd-hpa refuses \"/\" as a folder, so both clients "
+        f"of this part upload to the sim, which stores the image as {SIM_STORED}). "
+        f"{rounds} rounds after a warm-up round; in each, the harness and `zeb40-flash --quiet` "
+        "upload once, which goes first alternating; every stored file is compared with the image.",
+        "",
+        "Window: `zeb40-window-harness` (bench/window_harness.cpp) creates the application and "
+        "TForm1 headless (QT_QPA_PLATFORM=offscreen) in a scratch folder with DORVEX.ini "
+        "(IP=127.0.0.1, Path=the image), points tftp1 at the sim's port, answers and records the "
+        "message boxes, starts no ARP tool, presses bt1 once the window is exposed and times the "
+        "press to the \"Upgrade Finish.\" box. zeb40-flash is timed as a whole process, its "
+        "start-up included, so the main ratio is slightly in the window's favour; the ratio of "
+        "the harness's whole process (Qt start-up included) is given beside it.",
+        "",
+        "| measure | median | min–max |",
+        "|---|---:|---:|",
+        f"| window, press to finish box (s) | {med['window']:.3f} | "
+        f"{min(samples['window']):.3f}–{max(samples['window']):.3f} |",
+        f"| zeb40-flash --quiet, process (s) | {med['flash']:.3f} | "
+        f"{min(samples['flash']):.3f}–{max(samples['flash']):.3f} |",
+        f"| harness, whole process (s) | {med['harness']:.3f} | "
+        f"{min(samples['harness']):.3f}–{max(samples['harness']):.3f} |",
+        f"| paired ratio window / flash | {ratio:.3f} | {min(ratios):.3f}–{max(ratios):.3f} |",
+        f"| paired ratio harness process / flash | {statistics.median(process_ratios):.3f} | "
+        f"{min(process_ratios):.3f}–{max(process_ratios):.3f} |",
+        f"| status line paints per run | {med['status']:.0f} | "
+        f"{min(samples['status'])}–{max(samples['status'])} |",
+        f"| gauge paints per run | {med['gauge']:.0f} | "
+        f"{min(samples['gauge'])}–{max(samples['gauge'])} |",
+        "",
+        f"Target: median paired ratio window / flash ≤ {WINDOW_TARGET:.2f}: {verdict} "
+        f"({ratio:.3f}).",
+    ]
+    return "\n".join(lines)
+
+
+def merge_window_section(path, section, info):
+    """Replaces the "## Window overhead" section of an existing report, keeping the others."""
+    heading = "## Window overhead"
+    text = path.read_text() if path.exists() else "# Benchmark results\n"
+    command = " ".join(["bench/bench.py"] + sys.argv[1:])
+    body = (f"{heading}\n\nRun {info['date']} (`{command}`), load "
+            f"{info['load_start']:.2f} at the start, {info['load_end']:.2f} at the end.\n\n"
+            f"{section}\n")
+    if heading in text:
+        before, _, rest = text.partition(heading)
+        following = rest.find("\n## ")
+        after = rest[following + 1:] if following >= 0 else ""
+        text = before + body + ("\n" + after if after else "")
+    else:
+        text = text.rstrip("\n") + "\n\n" + body
+    path.write_text(text)
 
 
 # --- report ---------------------------------------------------------------------------------
@@ -519,6 +667,25 @@ def targets(wall, memory):
     return out
 
 
+def main_window_only(args):
+    info = {
+        "date": datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z"),
+        "load_start": load_average(),
+    }
+    log(f"bench: {info['date']}, window part only, load {info['load_start']:.2f}")
+    work = Path(tempfile.mkdtemp(prefix="zeb40-bench-", dir="/tmp"))
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    try:
+        window = bench_window(work, args.rounds, args.image_mib)
+    except BenchError as e:
+        sys.exit(f"bench: {e}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    info["load_end"] = load_average()
+    merge_window_section(args.output, window, info)
+    log(f"bench: window section merged into {args.output}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=15, help="counted rounds per block size (≥ 5)")
@@ -526,10 +693,15 @@ def main():
     parser.add_argument("--skip-wall", action="store_true")
     parser.add_argument("--skip-memory", action="store_true")
     parser.add_argument("--skip-callgrind", action="store_true")
+    parser.add_argument("--only-window", action="store_true",
+                        help="only the window part; its section replaces the one in --output")
     parser.add_argument("--output", type=Path, default=ROOT / "bench" / "results.md")
     args = parser.parse_args()
     if args.rounds < 5:
         parser.error("--rounds must be at least 5")
+    if args.only_window:
+        main_window_only(args)
+        return
     for tool in (str(FLASH), TFTPD, GNU_TIME, "curl", "atftp", "valgrind", "callgrind_annotate"):
         if shutil.which(tool) is None:
             sys.exit(f"bench: {tool} not found (build zeb40-flash; scripts/setup-deps.sh installs the rest)")
@@ -565,7 +737,7 @@ def main():
         if not args.skip_callgrind:
             cpu = bench_cpu(server, work)
             syscalls = bench_syscalls(server, work)
-        window = bench_window(server, work)
+        window = bench_window(work, args.rounds, args.image_mib)
     except BenchError as e:
         sys.exit(f"bench: {e}")
     finally:

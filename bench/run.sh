@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 [ -f build/default/CMakeCache.txt ] || cmake --preset default
-cmake --build --preset default -j2 --target zeb40-flash zeb40-sim
+cmake --build --preset default -j2 --target zeb40-flash zeb40-sim zeb40-window-harness
 exec python3 bench/bench.py "$@"

@@ -147,10 +147,10 @@ TEST(Flash, InterruptEndsTheUploadAndReleasesTheFile) {
                         {"--port", std::to_string(sim.Port()), "127.0.0.1", work / "fw.bin"});
     ASSERT_NE(sim.WaitFor("transfer port "), "");
     flash.Signal(SIGINT);
-    EXPECT_EQ(flash.Wait(5000), 130);
+    EXPECT_EQ(flash.Wait(15000), 130);
     EXPECT_NE(flash.Stderr().find("zeb40-flash: interrupted"), std::string::npos);
     // The device never saw the end, so it keeps no image.
-    EXPECT_NE(sim.WaitFor("abandoned firmware.bin", 8000), "");
+    EXPECT_NE(sim.WaitFor("abandoned firmware.bin", 15000), "");
     EXPECT_TRUE(FolderEntries(sim.Dir().Path()).empty());
 }
 

@@ -1,5 +1,7 @@
 #include "app/IniText.h"
 
+#include "base/TextCase.h"
+
 #include <vector>
 
 namespace IniText {
@@ -17,22 +19,6 @@ std::string_view Trim(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 enum class LineKind { Other, Blank, Comment, Section, Key };
@@ -91,7 +77,7 @@ std::vector<Line> SplitLines(std::string_view text) {
 // The index of the first header of the section, or lines.size().
 size_t FindSection(const std::vector<Line>& lines, std::string_view section) {
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].Kind == LineKind::Section && SameName(lines[i].Name, section)) {
+        if (lines[i].Kind == LineKind::Section && SameTextIgnoringCase(lines[i].Name, section)) {
             return i;
         }
     }
@@ -137,7 +123,7 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
     }
     const size_t end = SectionEnd(lines, header);
     for (size_t i = header + 1; i < end; ++i) {
-        if (lines[i].Kind == LineKind::Key && SameName(lines[i].Name, key)) {
+        if (lines[i].Kind == LineKind::Key && SameTextIgnoringCase(lines[i].Name, key)) {
             return Unquote(lines[i].Value);
         }
     }
@@ -175,7 +161,7 @@ std::string Write(std::string_view text, std::string_view section, std::string_v
 
     const size_t end = SectionEnd(lines, header);
     for (size_t i = header + 1; i < end; ++i) {
-        if (lines[i].Kind == LineKind::Key && SameName(lines[i].Name, key)) {
+        if (lines[i].Kind == LineKind::Key && SameTextIgnoringCase(lines[i].Name, key)) {
             result.assign(text.substr(0, offsetOf(i)));
             result += keyLine;
             result += text.substr(offsetOf(i) + lines[i].Body.size());

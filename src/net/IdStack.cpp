@@ -2,6 +2,7 @@
 
 #include "base/Format.h"
 #include "base/IntegerText.h"
+#include "base/TextCase.h"
 #include "net/IdStackWinsock.h"
 #include "net/Idexception.h"
 
@@ -60,23 +61,6 @@ constexpr TErrorRow ErrorRows[] = {
     {10066, "Directory not empty"},
 };
 
-bool EqualsIgnoringCase(const std::string& text, const char* upper) {
-    const std::size_t length = std::strlen(upper);
-    if (text.size() != length) {
-        return false;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        if (c != upper[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 TIdStack::~TIdStack() = default;
@@ -120,7 +104,7 @@ TSocketId TIdStack::OpenSocket(int32_t type, int32_t protocol) {
 }
 
 std::string TIdStack::HostToAddress(const std::string& host) {
-    if (EqualsIgnoringCase(host, "LOCALHOST")) {
+    if (SameTextIgnoringCase(host, "LOCALHOST")) {
         return "127.0.0.1";
     }
     if (IsDottedQuad(host)) {

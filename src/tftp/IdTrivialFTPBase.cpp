@@ -2,6 +2,7 @@
 
 #include "base/Format.h"
 #include "base/IntegerText.h"
+#include "base/TextCase.h"
 #include "net/Idexception.h"
 
 namespace {
@@ -22,19 +23,6 @@ std::string_view FieldAt(std::string_view packet, size_t offset, size_t* next = 
         *next = end == std::string_view::npos ? packet.size() : offset + end + 1;
     }
     return field;
-}
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 template <class E>

@@ -2,7 +2,8 @@
 """Loopback benchmarks of zeb40-flash against curl and atftp, with tftpd-hpa as the server.
 
 Parts, in order:
-  wall     32 MiB random image, uploaded A B C A B C ... (warm-up round, then --rounds rounds)
+  wall     32 MiB random image, uploaded A B C, B C A, C A B, ... (warm-up round, then --rounds
+           rounds)
            at block size 1500 and 512; every stored file is compared with the image. Reports the
            median wall time per client and the median of the paired ratios ours / theirs.
   memory   peak resident set of zeb40-flash for a 1 MiB and a 256 MiB image (/usr/bin/time -v).
@@ -199,7 +200,10 @@ def bench_wall(server, work, rounds, image_mib):
         cpus = {c: [] for c in CLIENTS}
         users = {c: [] for c in CLIENTS}
         for r in range(rounds + 1):  # round 0 warms the caches and is not counted
-            for client in CLIENTS:
+            # The order turns by one each round (A B C, B C A, C A B, ...), so that no client
+            # always runs first or always follows the same other client.
+            order = CLIENTS[r % len(CLIENTS):] + CLIENTS[:r % len(CLIENTS)]
+            for client in order:
                 wall, cpu, _ = upload(client, server, block, image, f"{client}-{block}-{r}.bin")
                 if r > 0:
                     walls[client].append(wall)
@@ -566,8 +570,8 @@ def write_report(path, info, wall, memory, cpu, syscalls, window, rounds, image_
     if wall:
         add(f"## Wall time, {image_mib} MiB random image")
         add("")
-        add("Uploads alternate zeb40-flash, curl, atftp in every round; every stored file is compared "
-            "with the image. Ratio: the median over the rounds of (ours / theirs) within a round; "
+        add("Uploads alternate zeb40-flash, curl, atftp in every round, the order turning by one "
+            "each round (A B C, B C A, C A B); every stored file is compared with the image. Ratio: the median over the rounds of (ours / theirs) within a round; "
             "below 1.00 ours is faster. CPU: user + system time of the client process (user: its own code, the rest is the kernel's); on loopback "
             "the transfer is a ping-pong, so the client's CPU time lies on its critical path.")
         add("")

@@ -73,15 +73,45 @@ void TFileStream::SetPosition(int64_t position) {
     FPosition = std::max<int64_t>(position, 0);
 }
 
-size_t TFileStream::Read(void* buffer, size_t count) {
+size_t TFileStream::ReadAt(void* buffer, size_t count, int64_t position) {
     for (;;) {
-        const ssize_t got = ::pread(FHandle, buffer, count, static_cast<off_t>(FPosition));
+        const ssize_t got = ::pread(FHandle, buffer, count, static_cast<off_t>(position));
         if (got >= 0) {
-            FPosition += got;
             return static_cast<size_t>(got);
         }
         if (errno != EINTR) {
             return 0; // ReadBuffer turns the shortfall into EReadError
         }
     }
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    const bool buffered = FBuffer != nullptr && FPosition >= FBufferStart &&
+                          FPosition - FBufferStart < static_cast<int64_t>(FBufferLength);
+    if (!buffered) {
+        if (count >= ReadAheadSize) {
+            // As large as the buffer or larger: straight into the caller's memory.
+            const size_t got = ReadAt(buffer, count, FPosition);
+            FPosition += static_cast<int64_t>(got);
+            return got;
+        }
+        if (FBuffer == nullptr) {
+            FBuffer = std::make_unique<char[]>(ReadAheadSize);
+        }
+        FBufferStart = FPosition;
+        FBufferLength = ReadAt(FBuffer.get(), ReadAheadSize, FPosition);
+        if (FBufferLength == 0) {
+            return 0; // the end of the file, or a failure
+        }
+    }
+    // What the buffer holds from the position on; the rest, if asked, comes with the next call
+    // (ReadBuffer loops until it has all).
+    const auto offset = static_cast<size_t>(FPosition - FBufferStart);
+    const size_t n = std::min(count, FBufferLength - offset);
+    std::memcpy(buffer, FBuffer.get() + offset, n);
+    FPosition += static_cast<int64_t>(n);
+    return n;
 }

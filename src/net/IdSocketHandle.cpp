@@ -68,8 +68,8 @@ bool TIdSocketHandle::WaitReadable(int32_t timeout) {
         if (!FSocketAllocated) {
             throw EIdConnClosedGracefully(IdText::ConnClosedGracefully);
         }
-        TIdSocketList readList{FSocket};
-        const bool readable = GlobalStack->SockSelect(&readList, nullptr, nullptr, length) == 1;
+        FReadList.assign(1, FSocket);
+        const bool readable = GlobalStack->SockSelect(&FReadList, nullptr, nullptr, length) == 1;
         TIdAntiFreezeBase::ProcessPendingIfDue(!readable, false);
         return readable;
     };

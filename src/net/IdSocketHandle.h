@@ -48,4 +48,7 @@ private:
     std::string FRemoteIP;
     int32_t FPort = 0;
     int32_t FRemotePort = 0;
+    // The one-entry list each wait hands to the select, kept so that a wait allocates nothing
+    // after the first.
+    TIdSocketList FReadList;
 };

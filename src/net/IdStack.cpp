@@ -124,27 +124,34 @@ namespace {
 // digits, each at most 255, joined by three dots. Such text passes the general rule with the same
 // bytes, so it is read directly; anything else takes the general rule.
 bool ReadPlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
-    size_t i = 0;
+    // Read through local pointers: the byte stores below may alias the string, which would make
+    // the compiler fetch its size and data again for every character.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    TIdInAddrBytes parts{};
     for (size_t part = 0; part < 4; ++part) {
-        unsigned value = 0;
-        size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3) {
-            value = value * 10 + static_cast<unsigned>(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || value > 255) {
-            return false;
-        }
-        bytes[part] = static_cast<uint8_t>(value);
-        if (part < 3) {
-            if (i >= text.size() || text[i] != '.') {
+        if (part > 0) {
+            if (p == end || *p != '.') {
                 return false;
             }
-            ++i;
+            ++p;
         }
+        const char* const first = p;
+        unsigned value = 0;
+        while (p != end && p - first < 3 && static_cast<unsigned char>(*p - '0') < 10) {
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+        }
+        if (p == first || value > 255) {
+            return false;
+        }
+        parts[part] = static_cast<uint8_t>(value);
     }
-    return i == text.size();
+    if (p != end) {
+        return false;
+    }
+    bytes = parts;
+    return true;
 }
 
 } // namespace

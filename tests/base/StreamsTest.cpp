@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sys/file.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -65,6 +66,81 @@ TEST(FileStream, ReadsARegularFileFromAnyPosition) {
     s.ReadBuffer(buf, 3);
     EXPECT_EQ(std::string(buf, 3), "789");
     EXPECT_THROW(s.ReadBuffer(buf, 1), EReadError);
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    uint32_t x = 0x9E3779B9u;
+    for (char& c : bytes) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+// Reads in pieces of the given sizes round the read-ahead buffer's edges, each from where the
+// last ended or from a position set before it, and compares every piece with the file.
+TEST(FileStream, PiecesAcrossTheReadAheadEdgesMatchTheFile) {
+    constexpr size_t R = TFileStream::ReadAheadSize;
+    const std::string bytes = Pattern(3 * R + 123);
+    ScratchDir dir;
+    WriteFile(dir / "img", bytes);
+    struct Step {
+        int64_t position; // -1: go on from where the last piece ended
+        size_t count;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"blocks of 512 to the end", {}},
+        {"one byte at each edge", {{int64_t{R} - 1, 1}, {-1, 1}, {int64_t{2 * R} - 1, 2}}},
+        {"a piece across the edge", {{int64_t{R} - 100, 200}, {-1, R}, {-1, R + 1}}},
+        {"as large as the buffer", {{0, R}, {-1, R - 1}, {-1, R + 1}}},
+        {"back into the buffer", {{1000, 10}, {10, 20}, {990, 30}, {5, R}}},
+        {"ahead of the buffer", {{0, 8}, {int64_t{2 * R} + 7, 512}, {100, 512}}},
+        {"the last bytes", {{static_cast<int64_t>(bytes.size()) - 512, 512}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TFileStream s((dir / "img").string());
+        std::vector<Step> steps = c.steps;
+        if (steps.empty()) {
+            for (size_t at = 0; at < bytes.size(); at += 512) {
+                steps.push_back({-1, std::min<size_t>(512, bytes.size() - at)});
+            }
+        }
+        for (const Step& step : steps) {
+            if (step.position >= 0) {
+                s.SetPosition(step.position);
+            }
+            const int64_t from = s.Position();
+            std::string piece(step.count, '\0');
+            s.ReadBuffer(piece.data(), piece.size());
+            ASSERT_EQ(piece, bytes.substr(static_cast<size_t>(from), step.count)) << "at " << from;
+            ASSERT_EQ(s.Position(), from + static_cast<int64_t>(step.count));
+        }
+        char one = 0;
+        s.SetPosition(static_cast<int64_t>(bytes.size()));
+        EXPECT_EQ(s.Read(&one, 1), 0u) << "nothing past the end";
+    }
+}
+
+TEST(FileStream, AFileCutShortUnderTheReaderEndsInAReadError) {
+    constexpr size_t R = TFileStream::ReadAheadSize;
+    ScratchDir dir;
+    const std::string name = (dir / "img").string();
+    WriteFile(name, Pattern(4 * R));
+    TFileStream s(name);
+    char buf[512];
+    s.ReadBuffer(buf, sizeof buf);
+    ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(R + 10)), 0);
+    EXPECT_EQ(s.Size(), static_cast<int64_t>(4 * R)) << "the size taken at open stands";
+    s.SetPosition(static_cast<int64_t>(R));
+    s.ReadBuffer(buf, 10); // still in the file
+    EXPECT_THROW(s.ReadBuffer(buf, 1), EReadError);
+    s.SetPosition(static_cast<int64_t>(2 * R));
+    EXPECT_THROW(s.ReadBuffer(buf, sizeof buf), EReadError);
 }
 
 TEST(FileStream, RefusesWhatIsNotAnExistingRegularFile) {

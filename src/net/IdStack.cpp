@@ -123,7 +123,7 @@ namespace {
 // The plain form every address takes on the wire path: four decimal numbers of one to three
 // digits, each at most 255, joined by three dots. Such text passes the general rule with the same
 // bytes, so it is read directly; anything else takes the general rule.
-bool ReadPlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
+bool ParsePlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
     // Read through local pointers: the byte stores below may alias the string, which would make
     // the compiler fetch its size and data again for every character.
     const char* p = text.data();
@@ -154,6 +154,32 @@ bool ReadPlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
     return true;
 }
 
+// A transfer names the same address in every datagram it sends and receives, so the last
+// conversion each way is kept, per thread. Both conversions are pure functions of their
+// argument: keeping an answer changes none, and no name is looked up here.
+struct TLastAddressText {
+    std::string text; // a plain dotted quad, at most 15 characters: no allocation
+    TIdInAddrBytes bytes{};
+    bool valid = false;
+};
+
+thread_local TLastAddressText LastRead;
+thread_local TLastAddressText LastWritten;
+
+bool ReadPlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
+    if (LastRead.valid && text == LastRead.text) {
+        bytes = LastRead.bytes;
+        return true;
+    }
+    if (!ParsePlainDottedQuad(text, bytes)) {
+        return false;
+    }
+    LastRead.text = text;
+    LastRead.bytes = bytes;
+    LastRead.valid = true;
+    return true;
+}
+
 } // namespace
 
 bool TIdStack::IsDottedQuad(const std::string& text) {
@@ -178,7 +204,11 @@ TIdInAddr TIdStack::TextToInAddr(const std::string& text) {
 }
 
 std::string TIdStack::DefaultInAddrToText(const TIdInAddrBytes& bytes) {
-    // Called for every datagram received: written directly rather than through a format.
+    // Called for every datagram received: written directly rather than through a format, and
+    // the last answer kept.
+    if (LastWritten.valid && bytes == LastWritten.bytes) {
+        return LastWritten.text;
+    }
     char text[16];
     char* end = text;
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -187,7 +217,10 @@ std::string TIdStack::DefaultInAddrToText(const TIdInAddrBytes& bytes) {
         }
         end = std::to_chars(end, text + sizeof(text), unsigned{bytes[i]}).ptr;
     }
-    return std::string(text, end);
+    LastWritten.text.assign(text, end);
+    LastWritten.bytes = bytes;
+    LastWritten.valid = true;
+    return LastWritten.text;
 }
 
 void TIdStack::DefaultTextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) {

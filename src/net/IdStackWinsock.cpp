@@ -535,6 +535,31 @@ int32_t TIdStackWinsock::SockRecvFrom(TSocketId socket, void* buffer, int32_t le
     return result;
 }
 
+namespace {
+
+// poll() for at most timeout milliseconds (NoTimeLimit: without limit). A signal handler that
+// interrupts the wait does not end it: it goes on for the rest of the time, rather than report
+// an early time-out or a failure the caller would take for one. Returns poll's result; below 0,
+// errno tells the failure.
+int PollFor(pollfd* entries, std::size_t count, int32_t timeout) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    int wait = timeout == NoTimeLimit ? -1 : timeout;
+    for (;;) {
+        const int result = ::poll(entries, count, wait);
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+        if (timeout != NoTimeLimit) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = static_cast<int>(std::max<decltype(left)>(left, 0));
+        }
+    }
+}
+
+} // namespace
+
 int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
                                     TIdSocketList* errorList, int32_t timeout) {
     // The size of a Winsock fd_set. poll() has no such bound, but callers rely on the refusal.
@@ -559,6 +584,30 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
         SetLastError(code);
         return SocketFailure;
     };
+
+    // The wait of every receive: one socket in the read list and no other list. The same rules
+    // as below, without the bookkeeping for many sockets.
+    if (readList != nullptr && readList->size() == 1 && writeList == nullptr &&
+        errorList == nullptr) {
+        pollfd entry{Descriptor(readList->front()), Requested[0], 0};
+        if (entry.fd < 0) {
+            return fail(WSAENOTSOCK);
+        }
+        if (timeout < 0 && timeout != NoTimeLimit) {
+            return fail(WSAEINVAL);
+        }
+        if (PollFor(&entry, 1, timeout) < 0) {
+            return fail(WinsockErrorOfErrno(errno));
+        }
+        if ((entry.revents & POLLNVAL) != 0) {
+            return fail(WSAENOTSOCK);
+        }
+        if ((entry.revents & Ready[0]) != 0) {
+            return 1;
+        }
+        readList->clear();
+        return 0;
+    }
 
     // At most 3 x 64 entries, kept on the stack and not cleared: every receive of a transfer
     // waits here.
@@ -587,24 +636,8 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
         return fail(WSAEINVAL); // select refuses a negative time value
     }
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
-    int wait = timeout == NoTimeLimit ? -1 : timeout;
-    for (;;) {
-        const int result = ::poll(polledEntries.data(), polledCount, wait);
-        if (result >= 0) {
-            break;
-        }
-        if (errno != EINTR) {
-            return fail(WinsockErrorOfErrno(errno));
-        }
-        // A signal handler ran; wait on for the rest of the time rather than report an early
-        // time-out or a failure the caller would take for one.
-        if (timeout != NoTimeLimit) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = static_cast<int>(std::max<decltype(left)>(left, 0));
-        }
+    if (PollFor(polledEntries.data(), polledCount, timeout) < 0) {
+        return fail(WinsockErrorOfErrno(errno));
     }
     for (auto p = polledEntries.begin(); p != polledEnd(); ++p) {
         if ((p->revents & POLLNVAL) != 0) {

@@ -114,13 +114,17 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
         int32_t count = 0;
         bool arrived = false;
+        // The first wait is the whole time-out (the deadline was just taken); each after a
+        // stranger's datagram gets what is left of it.
+        bool strangerSeen = false;
         for (;;) {
             const int32_t bufferSize = BufferSize();
             if (received.size() < static_cast<size_t>(bufferSize)) {
                 received.resize(static_cast<size_t>(bufferSize));
             }
-            arrived = ReceiveDatagram(received.data(), bufferSize, fromIP, fromPort,
-                                      limited ? MillisecondsLeft(deadline) : timeout, count);
+            arrived = ReceiveDatagram(
+                received.data(), bufferSize, fromIP, fromPort,
+                limited && strangerSeen ? MillisecondsLeft(deadline) : timeout, count);
             if (!arrived || !peerFixed || (fromIP == FPeerIP && fromPort == FPeerPort)) {
                 break;
             }
@@ -129,6 +133,7 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
             if (count < 0 && GlobalStack->LastSocketError() != Id_WSAEMSGSIZE) {
                 break;
             }
+            strangerSeen = true;
         }
         if (!arrived) {
             if (!peerFixed) {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -63,6 +65,66 @@ TEST(InAddrToText, DecimalWithoutLeadingZeros) {
     EXPECT_EQ(stack.InAddrToText({0, 0, 0, 0}), "0.0.0.0");
     EXPECT_EQ(stack.InAddrToText({127, 0, 0, 1}), "127.0.0.1");
     EXPECT_EQ(stack.InAddrToText({255, 9, 10, 100}), "255.9.10.100");
+}
+
+// Each conversion keeps its last answer; the answers must still follow the argument, whatever
+// came before, and in every thread.
+TEST(AddressText, ConversionsFollowTheirArgumentInAnyOrder) {
+    TFakeStack stack;
+    struct Case {
+        const char* text;
+        bool dotted;
+        TIdInAddrBytes bytes; // when dotted
+    };
+    const Case sequence[] = {
+        {"1.2.3.4", true, {1, 2, 3, 4}},
+        {"1.2.3.4", true, {1, 2, 3, 4}},
+        {"1.2.3.40", true, {1, 2, 3, 40}},
+        {"1.2.3.4", true, {1, 2, 3, 4}},
+        {"1.2.3.4x", false, {}},
+        {"1.2.3.4", true, {1, 2, 3, 4}},
+        {"1.2.3.4 ", false, {}},
+        {"001.2.3.4", true, {1, 2, 3, 4}},
+        {"1.2.3.4", true, {1, 2, 3, 4}},
+        {"255.255.255.255", true, {255, 255, 255, 255}},
+        {"1.2.3", false, {}},
+        {"1.2.3.4", true, {1, 2, 3, 4}},
+    };
+    for (const Case& c : sequence) {
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(stack.IsDottedQuad(c.text), c.dotted);
+        if (c.dotted) {
+            const TIdInAddr address = stack.TextToInAddr(c.text);
+            EXPECT_EQ(std::memcmp(&address.S_addr, c.bytes.data(), 4), 0);
+            const std::string written = stack.InAddrToText(c.bytes);
+            EXPECT_EQ(stack.TextToInAddr(written).S_addr, address.S_addr) << written;
+        }
+    }
+    EXPECT_EQ(stack.InAddrToText({1, 2, 3, 4}), "1.2.3.4");
+    EXPECT_EQ(stack.InAddrToText({1, 2, 3, 40}), "1.2.3.40");
+    EXPECT_EQ(stack.InAddrToText({1, 2, 3, 4}), "1.2.3.4");
+
+    // Two threads, each with its own address, converting at the same time.
+    std::atomic<int> wrong{0};
+    std::atomic<int> started{0};
+    auto convert = [&](const std::string& text, TIdInAddrBytes bytes) {
+        ++started;
+        while (started.load() < 2) {
+            std::this_thread::yield(); // both convert at the same time
+        }
+        for (int i = 0; i < 100000; ++i) {
+            const TIdInAddr address = stack.TextToInAddr(text);
+            if (std::memcmp(&address.S_addr, bytes.data(), 4) != 0 ||
+                stack.InAddrToText(bytes) != text) {
+                ++wrong;
+            }
+        }
+    };
+    std::thread first(convert, "10.0.0.1", TIdInAddrBytes{10, 0, 0, 1});
+    std::thread second(convert, "192.0.2.77", TIdInAddrBytes{192, 0, 2, 77});
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(SocketErrorText, EveryRowAndCodesWithout) {

@@ -374,7 +374,11 @@ TEST_F(RealSockets, SelectFailures) {
         TIdSocketList list;
         int32_t timeout, code;
     };
-    const Case cases[] = {{{s}, -1, 10022}, {{s}, -1000, 10022}, {{s, InvalidSocketId}, 0, 10038}};
+    const Case cases[] = {{{s}, -1, 10022},
+                          {{s}, -1000, 10022},
+                          {{InvalidSocketId}, 0, 10038},
+                          {{InvalidSocketId}, -1, 10038}, // the handle is checked first
+                          {{s, InvalidSocketId}, 0, 10038}};
     for (const Case& c : cases) {
         TIdSocketList list = c.list;
         EXPECT_EQ(Stack.SockSelect(&list, nullptr, nullptr, c.timeout), SocketFailure);

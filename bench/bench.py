@@ -692,7 +692,7 @@ def main_window_only(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=15, help="counted rounds per block size (≥ 5)")
+    parser.add_argument("--rounds", type=int, default=25, help="counted rounds per block size (≥ 5)")
     parser.add_argument("--image-mib", type=int, default=32, help="image size of the wall part")
     parser.add_argument("--skip-wall", action="store_true")
     parser.add_argument("--skip-memory", action="store_true")

@@ -78,7 +78,7 @@ public:
     size_t Read(void* buffer, size_t count) override;
 
     // Bytes read from the file in one go for reads shorter than this.
-    static constexpr size_t ReadAheadSize = 64 * 1024;
+    static constexpr size_t ReadAheadSize = size_t{64} * 1024;
 
 private:
     size_t ReadAt(void* buffer, size_t count, int64_t position);

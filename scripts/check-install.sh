@@ -19,6 +19,7 @@ case "${1:-}" in
     *) echo "usage: scripts/check-install.sh [--apt]" >&2; exit 64 ;;
 esac
 
+scripts/setup-deps.sh
 build=build/default
 [ -f "$build/CMakeCache.txt" ] || cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null

@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     xvfb xdotool x11-apps imagemagick
     tftpd-hpa atftp curl iproute2 time valgrind strace git
+    desktop-file-utils appstream man-db dpkg-dev file
 )
 
 missing=()

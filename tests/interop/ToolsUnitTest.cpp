@@ -196,6 +196,7 @@ TEST(ParseSimArgs, Options) {
     EXPECT_EQ(ParseSimArgs({"--error-at", "1:0:"}).ErrorText, "");
     EXPECT_EQ(ParseSimArgs({"--bind", "localhost"}).BindAddress, "127.0.0.1");
     EXPECT_EQ(ParseSimArgs({"--bind", "0.0.0.0", "--any-address"}).BindAddress, "0.0.0.0");
+    EXPECT_TRUE(ParseSimArgs({"--version"}).Version);
 }
 
 TEST(ParseSimArgs, Refusals) {

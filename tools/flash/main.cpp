@@ -9,6 +9,7 @@
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "ToolArgs.h"
+#include "version/Version.h"
 
 #include <csignal>
 #include <iostream>
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.Version) {
-        std::cout << "zeb40-flash " ZEB40_VERSION "\n";
+        std::cout << VersionLine("zeb40-flash") << "\n";
         return 0;
     }
     std::signal(SIGINT, OnInterrupt);

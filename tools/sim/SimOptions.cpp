@@ -23,7 +23,8 @@ const char* const SimUsage =
     "  --retransmit MS        resend the last packet after MS without answer (1000)\n"
     "  --retries N            resends before giving a transfer up (5)\n"
     "  --delay MS             wait MS before each answer (0)\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "  --version              the program's version\n";
 
 bool IsLoopbackAddress(const std::string& address) {
     int octets[4] = {};
@@ -114,7 +115,7 @@ TSimOptions ParseSimArgs(const std::vector<std::string>& args) {
     const std::map<std::string, bool*> flags = {
         {"--once", &options.Once},          {"--no-final-ack", &options.NoFinalAck},
         {"--same-port", &options.SamePort}, {"--any-address", &options.AnyAddress},
-        {"--help", &options.Help},
+        {"--help", &options.Help},          {"--version", &options.Version},
     };
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];

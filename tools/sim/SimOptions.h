@@ -33,6 +33,7 @@ struct TSimOptions {
     int32_t DelayMs = 0;
     bool AnyAddress = false;
     bool Help = false;
+    bool Version = false;
 };
 
 // Parses the arguments after the program name; EUsageError for a bad one. A bind address

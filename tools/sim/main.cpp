@@ -4,6 +4,7 @@
 #include "SimServer.h"
 #include "ToolArgs.h"
 #include "net/IdStack.h"
+#include "version/Version.h"
 
 #include <csignal>
 #include <filesystem>
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     }
     if (options.Help) {
         std::cout << SimUsage;
+        return 0;
+    }
+    if (options.Version) {
+        std::cout << VersionLine("zeb40-sim") << "\n";
         return 0;
     }
     std::error_code error;

@@ -50,13 +50,22 @@ T* Make(QWidget* parent, const char* name, int left, int top, int width, int hei
     return widget;
 }
 
-// A caption sized to its text in its own font, as the toolkit measures it, and ending where the
-// layout ends it (the captions end 8 pixels before their boxes). One wider than the room left of
-// that edge starts at the window's edge instead, reaching into the gap.
-void FitLabel(QLabel* label, int right) {
-    const QSize natural = label->sizeHint();
-    label->setGeometry(std::max(0, right - natural.width()), label->y(), natural.width(),
-                       natural.height());
+// The captions sized to their text in their own font, as the toolkit measures it, and ending
+// together where the layout ends them, 8 pixels before their boxes. When the widest needs more
+// room than there is left of that edge (keeping 2 pixels from the window's edge), they all end
+// further right, into the gap before the boxes, as far as needed and never into the boxes.
+void FitCaptions(std::initializer_list<QLabel*> captions, int layoutEnd, int boxesLeft) {
+    constexpr int EdgeMargin = 2;
+    int widest = 0;
+    for (QLabel* caption : captions) {
+        widest = std::max(widest, caption->sizeHint().width());
+    }
+    const int end = std::clamp(widest + EdgeMargin, layoutEnd, boxesLeft);
+    for (QLabel* caption : captions) {
+        const QSize natural = caption->sizeHint();
+        caption->setGeometry(std::max(0, end - natural.width()), caption->y(), natural.width(),
+                             natural.height());
+    }
 }
 
 // The local path a drag carries, or an empty text when it carries no local file first.
@@ -96,14 +105,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     cgPross->SetForeColor(QColor(0, 0, 128));
     Label2 = Make<QLabel>(this, "Label2", 8, 40, 48, 13);
     Label2->setText("Firmware :");
-    FitLabel(Label1, 40 + 16);
-    FitLabel(Label2, 8 + 48);
     edIP = Make<QLineEdit>(this, "edIP", 64, 7, 105, 21);
     edIP->setToolTip("Please input ZEB40 IP Address.");
     edIP->setAcceptDrops(false);
     edFilename = Make<QLineEdit>(this, "edFilename", 64, 40, 105, 21);
     edFilename->setEnabled(false);
     edFilename->setAcceptDrops(false);
+    FitCaptions({Label1, Label2}, 56, 64);
     bt1 = Make<QPushButton>(this, "bt1", 64, 72, 75, 25);
     bt1->setText("&Upgrade");
     sb1 = Make<TStatusLine>(this, "sb1", 0, 129, 176, 19);

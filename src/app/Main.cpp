@@ -111,7 +111,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     edFilename = Make<QLineEdit>(this, "edFilename", 64, 40, 105, 21);
     edFilename->setEnabled(false);
     edFilename->setAcceptDrops(false);
-    FitCaptions({Label1, Label2}, 56, 64);
+    FitCaptions({Label1, Label2}, 40 + 16, edIP->x());
     bt1 = Make<QPushButton>(this, "bt1", 64, 72, 75, 25);
     bt1->setText("&Upgrade");
     sb1 = Make<TStatusLine>(this, "sb1", 0, 129, 176, 19);

@@ -363,23 +363,26 @@ TEST_F(Window, ALockedWindowStillTakesADropAndWritesIt) {
               "[Debug]\r\nEnableWrite=0\r\n[Data]\r\nIP=10.0.0.7\r\nPath=/fw/new.bin\r\n");
 }
 
-// Everything in a folder as one text per entry: its kind, permissions, owner and group, and its
-// bytes or its link's target.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-    std::map<std::string, std::string> entries;
+// Everything in a folder, entry by entry: its kind, permissions, owner and group, then its bytes
+// or its link's target.
+using TSnapshot = std::map<std::string, std::pair<std::string, std::string>>;
+
+TSnapshot Snapshot(const std::string& folder) {
+    TSnapshot entries;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = entry.path().string();
         struct stat st {};
         ::lstat(name.c_str(), &st);
-        std::ostringstream line;
-        line << std::oct << (st.st_mode & 0177777) << std::dec << ' ' << st.st_uid << ':'
-             << st.st_gid << ' ';
+        std::ostringstream attributes;
+        attributes << std::oct << (st.st_mode & 0177777) << std::dec << ' ' << st.st_uid << ':'
+                   << st.st_gid;
+        std::string content;
         if (S_ISLNK(st.st_mode)) {
-            line << "-> " << fs::read_symlink(entry.path()).string();
+            content = "-> " + fs::read_symlink(entry.path()).string();
         } else if (S_ISREG(st.st_mode)) {
-            line << ReadFileText(name);
+            content = ReadFileText(name);
         }
-        entries[name.substr(folder.size())] = line.str();
+        entries[name.substr(folder.size())] = {attributes.str(), content};
     }
     return entries;
 }
@@ -507,7 +510,7 @@ TEST_F(Window, SettingsFilesRoundTripByteForByteAndEveryCloseCloses) {
                 ::lchown((folder + "/DORVEX.ini").c_str(), 0, TOrdinaryUser::Group);
             }
         }
-        std::map<std::string, std::string> expected = Snapshot(folder);
+        TSnapshot expected = Snapshot(folder);
         TInFolder in(folder);
         Boxes.Shown.clear();
         TForm1& form = Show();
@@ -523,8 +526,7 @@ TEST_F(Window, SettingsFilesRoundTripByteForByteAndEveryCloseCloses) {
         EXPECT_FALSE(form.isVisible());
         if (row.Written != nullptr) {
             EXPECT_TRUE(Boxes.Shown.empty());
-            std::string& entry = expected[row.Written];
-            entry = entry.substr(0, entry.find(' ', entry.find(' ') + 1) + 1) + row.After;
+            expected[row.Written].second = row.After;
         } else {
             EXPECT_EQ(Boxes.Shown,
                       (std::vector<TShownBox>{{true, TApplication::Instance()->Title(),

@@ -10,17 +10,15 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 // The server, started with -displayfd: it writes its display number to the pipe once it
-// listens.
+// listens. Started before the toolkit makes any thread, so the fork is plain.
 class TVirtualDisplay {
 public:
     TVirtualDisplay() {
@@ -29,19 +27,24 @@ public:
             return;
         }
         const std::string fd = std::to_string(fds[1]);
-        const char* argv[] = {"Xvfb",        "-displayfd", fd.c_str(), "-screen", "0",
-                              "1280x960x24", "-nolisten",  "tcp",      nullptr};
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addclose(&actions, fds[0]);
-        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int spawned = ::posix_spawnp(&FPid, "Xvfb", &actions, nullptr,
-                                           const_cast<char* const*>(argv), environ);
-        ::posix_spawn_file_actions_destroy(&actions);
+        const pid_t parent = ::getpid();
+        FPid = ::fork();
+        if (FPid == 0) {
+            // The server ends with this program, however this program ends.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) {
+                ::_exit(127);
+            }
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::close(fds[0]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x960x24",
+                     "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
         ::close(fds[1]);
-        if (spawned != 0) {
-            FPid = -1;
+        if (FPid < 0) {
             ::close(fds[0]);
             return;
         }

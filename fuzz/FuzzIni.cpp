@@ -1,7 +1,9 @@
 // The settings text: any file text is read without failing, and a value written then reads back
-// as written while every other key keeps its value. The input is the file text, a NUL, then the
-// value to write; the names are drawn from a small set in mixed letter case, as a hand-edited
-// settings file has them. TIniFile is exercised on a file under the system's temporary folder.
+// as written while every other key keeps its value, every other line stays a line of its own and
+// a byte-order mark stays in front. The input is the file text, a NUL, then the value to write;
+// the names are drawn from a small set in mixed letter case, as a hand-edited settings file has
+// them. TIniFile is exercised on a file under the system's temporary folder: it reads what the
+// text layer reads, and its write leaves the file holding exactly the text layer's result.
 #include "FuzzCheck.h"
 #include "app/IniFile.h"
 #include "app/IniText.h"
@@ -12,6 +14,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +49,36 @@ bool ReadsBackUnchanged(std::string_view value) {
     }
     return !(value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
              value.back() == value.front());
+}
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+// The lines of a text, by the endings editors write: CR LF, LF or a lone CR.
+size_t LineCount(std::string_view text) {
+    if (text.substr(0, ByteOrderMark.size()) == ByteOrderMark) {
+        text.remove_prefix(ByteOrderMark.size());
+    }
+    size_t count = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        ++count;
+        const size_t stop = text.find_first_of("\r\n", at);
+        if (stop == std::string_view::npos) {
+            break;
+        }
+        at = stop + (text.substr(stop, 2) == "\r\n" ? 2 : 1);
+    }
+    return count;
+}
+
+void WriteFile(const std::string& name, std::string_view text) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 const std::string& ScratchFile() {
@@ -99,14 +132,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Writing the same value again changes nothing.
         FUZZ_CHECK(IniText::Write(written, section, key, value) == written,
                    "a repeated write is a no-op");
+        // A replaced key keeps its line; a missing one adds its line, and its section's header
+        // when that is missing too. No line is merged with another or split.
+        const std::optional<std::string>& had =
+            before[pick % Sections.size()][(pick / Sections.size()) % Keys.size()];
+        const size_t added = LineCount(written) - LineCount(text);
+        FUZZ_CHECK(LineCount(written) >= LineCount(text) &&
+                       (had ? added == 0 : (added == 1 || added == 2)),
+                   "a write adds only its own lines");
+        FUZZ_CHECK(text.substr(0, ByteOrderMark.size()) != ByteOrderMark ||
+                       std::string_view(written).substr(0, ByteOrderMark.size()) == ByteOrderMark,
+                   "the byte-order mark stays in front");
+
+        WriteFile(ScratchFile(), text);
+        TIniFile file(ScratchFile());
+        file.WriteText(std::string(section), std::string(key), std::string(value));
+        file.Flush();
+        FUZZ_CHECK(ReadFile(ScratchFile()) == written, "the file holds what the text layer wrote");
     }
 
     // The file layer on the same text: what it reads is what the text layer reads, and ReadInt
     // follows the integer rules on it.
-    {
-        std::ofstream out(ScratchFile(), std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
+    WriteFile(ScratchFile(), text);
     const TIniFile ini(ScratchFile());
     const std::string read = ini.ReadText(std::string(section), std::string(key), "dflt ");
     const std::optional<std::string>& expected =

@@ -106,6 +106,11 @@ seeds = {
         "hex": b"[debug]\nEnableWrite=0x0\n\x00$0\x06",
         "no_newline": b"[Data]\nIP=1.2.3.4\x00y\x00",
         "repeated": b"[Data]\nIP=1\n[Data]\nIP=2\nIP=3\n\x00q\x04",
+        "bom": b"\xef\xbb\xbf[Data]\r\nIP=10.0.0.1\r\nPath=/fw/a.bin\r\n\x0010.0.0.9\x00",
+        "cr_only": b"[Data]\rIP=10.0.0.1\rPath=/fw/a.bin\r\x00/fw/b.bin\x08",
+        "mixed": b"[Debug]\rEnableWrite=1\r\n[Data]\nIP=10.0.0.1\r\n\r[Other]\rX=1\x00p\x08",
+        "lone_cr_last": b"[Data]\nIP=10.0.0.1\nPath=/tmp/x.bin\r\x0010.0.0.9\x00",
+        "latin1": b"[Data]\nIP=10.0.0.1\nPath=/tmp/fw_\xe9.bin\n\x00/tmp/fw_\xe9\xe9.bin\x08",
     },
 }
 

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 
+class QLineEdit;
+
 #include <exception>
 #include <string>
 #include <string_view>
@@ -41,9 +43,21 @@ std::string ErrorBoxText(std::string_view message);
 // what(), or "Unexpected failure" for anything else.
 std::string FailureMessage(const std::exception_ptr& failure);
 
-// Text of the program (8-bit, the system's encoding) and of the toolkit.
+// Text of the program (8-bit, the system's encoding, UTF-8) and of the toolkit. ToQString shows
+// every byte as well as it can: valid UTF-8 as such, and a byte that is no part of a valid
+// sequence (a Latin-1 or code-page byte written on another system) as the Latin-1 character of
+// that value, which is what it most likely meant. So FromQString need not give back the bytes of
+// such a text; where they matter they are kept beside it (SetTextBytes).
 QString ToQString(const std::string& text);
 std::string FromQString(const QString& text);
+
+// An edit box that holds a value of the program: it shows the bytes as ToQString does, and
+// TextBytes gives back exactly these bytes for as long as the box's text is the one shown, so a
+// value the user did not replace is used and stored unchanged.
+void SetTextBytes(QLineEdit* edit, const std::string& bytes);
+// The value of the box: the bytes last set while its text is still the one they showed, else
+// its text in the system's encoding.
+std::string TextBytes(const QLineEdit* edit);
 
 class TApplication : public QApplication {
     Q_OBJECT

@@ -9,10 +9,10 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace IniFileSeam {
 
@@ -56,33 +56,34 @@ private:
 
 enum class ReadOutcome { Read, Missing, Failed };
 
+// The rest of the file from the descriptor's position on.
+bool ReadRest(int fd, std::string& text) {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+}
+
 // The whole file. A FIFO or a device must not block the open, and only a regular file counts.
-ReadOutcome ReadWhole(const std::string& name, std::string& text, struct stat* info) {
+ReadOutcome ReadWhole(const std::string& name, std::string& text) {
     TDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.Valid()) {
         return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
     }
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !ReadRest(fd.Get(), text)) {
         return ReadOutcome::Failed;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return ReadOutcome::Failed;
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    if (info != nullptr) {
-        *info = st;
     }
     return ReadOutcome::Read;
 }
@@ -122,67 +123,49 @@ std::string BaseOf(const std::string& name) {
     return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-// The file a write goes to: the target of a symbolic link, so the link stays a link.
-std::string WriteTarget(const std::string& name) {
-    struct stat st {};
-    if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(name.c_str(), nullptr)) {
-            std::string target(real);
-            std::free(real);
-            return target;
-        }
-    }
-    return name;
-}
-
 mode_t CreationMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return static_cast<mode_t>(0666 & ~mask);
 }
 
-// Rewrites an existing file where it stands: the fallback for a folder that takes no new file.
-bool ReplaceInPlace(const std::string& target, const std::string& text) {
-    TDescriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.Valid()) {
-        return false;
-    }
-    if (!WriteAll(fd.Get(), text) || ::ftruncate(fd.Get(), static_cast<off_t>(text.size())) != 0 ||
-        ::fsync(fd.Get()) != 0) {
-        return false;
-    }
-    return fd.Close();
-}
+enum class Outcome { Done, Failed, NotPossible };
 
-// Writes text as the new content of target; old is the stat of the file it replaces.
-bool Replace(const std::string& target, const std::string& text,
-             const std::optional<struct stat>& old) {
+// Puts text in place of target through a new file in the same folder, renamed over it. old is
+// what stands at target now (its owner, group and permissions go to the new file), or nothing
+// when the file is new. NotPossible when the folder takes no new file or no rename, or when the
+// new file cannot have the old one's owner and group: the old file is then untouched and may
+// still be rewritten in place.
+Outcome ReplaceByRename(const std::string& target, const std::string& text,
+                        const struct stat* old) {
     const std::string folder = FolderOf(target);
-    std::string pattern = folder + "/." + BaseOf(target) + ".XXXXXX";
-    std::vector<char> path(pattern.begin(), pattern.end());
-    path.push_back('\0');
+    std::string path = folder + "/." + BaseOf(target) + ".XXXXXX";
     TDescriptor fd(IniFileSeam::Calls().MakeTemporary(path.data(), O_CLOEXEC));
     if (!fd.Valid()) {
-        return old.has_value() && ReplaceInPlace(target, text);
+        return Outcome::NotPossible;
     }
-    const std::string temporary(path.data());
-    bool ok = true;
-    if (old) {
-        // Only a privileged process may give the file to its old owner; others keep it as their
-        // own. The owner goes first, as changing it clears the set-id bits.
-        if (::fchown(fd.Get(), old->st_uid, old->st_gid) != 0) {
-            errno = 0;
-        }
-        ok = ::fchmod(fd.Get(), old->st_mode & 07777) == 0;
-    } else {
-        ok = ::fchmod(fd.Get(), CreationMode()) == 0;
+    const auto discard = [&](Outcome outcome) {
+        fd.Close();
+        ::unlink(path.c_str());
+        return outcome;
+    };
+    struct stat made {};
+    if (::fstat(fd.Get(), &made) != 0) {
+        return discard(Outcome::Failed);
     }
-    ok = ok && WriteAll(fd.Get(), text) && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
+    // Only a privileged process may give a file to another user; a member of a group may give
+    // it to that group. The owner goes first, as changing it clears the set-id bits.
+    if (old != nullptr && (made.st_uid != old->st_uid || made.st_gid != old->st_gid) &&
+        ::fchown(fd.Get(), old->st_uid, old->st_gid) != 0) {
+        return discard(Outcome::NotPossible);
+    }
+    const mode_t mode = old != nullptr ? (old->st_mode & 07777) : CreationMode();
+    if (::fchmod(fd.Get(), mode) != 0 || !WriteAll(fd.Get(), text) || ::fsync(fd.Get()) != 0 ||
+        !fd.Close()) {
+        return discard(Outcome::Failed);
+    }
+    if (::rename(path.c_str(), target.c_str()) != 0) {
+        return discard(Outcome::NotPossible);
     }
     // The rename is done and visible; syncing the folder makes it last across a power cut. Some
     // file systems cannot sync a folder, which changes nothing about the outcome.
@@ -190,7 +173,72 @@ bool Replace(const std::string& target, const std::string& text,
     if (dir.Valid()) {
         ::fsync(dir.Get());
     }
-    return true;
+    return Outcome::Done;
+}
+
+// Rewrites the open file where it stands, from old to text. Room for a longer text is taken
+// first, so that a full disk refuses before a byte changes; a write that still fails midway puts
+// the old text back as far as it can.
+bool RewriteInPlace(int fd, const std::string& old, const std::string& text) {
+    if (text.size() > old.size() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        return false;
+    }
+    const auto writeFromStart = [fd](const std::string& bytes) {
+        return ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, bytes) &&
+               ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
+    };
+    if (writeFromStart(text)) {
+        return true;
+    }
+    (void)writeFromStart(old);
+    return false;
+}
+
+// Gives the file name the text that edit makes of its current text, as TIniFile describes.
+bool Rewrite(const std::string& name, const std::function<std::string(std::string)>& edit) {
+    std::string target = name;
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // A link that leads nowhere (or in a loop) is refused: writing there would create a file
+        // the user did not name, or replace the link by a plain file.
+        char* real = ::realpath(name.c_str(), nullptr);
+        if (real == nullptr) {
+            return false;
+        }
+        target = real;
+        std::free(real);
+    }
+    if (::stat(target.c_str(), &st) != 0) {
+        return errno == ENOENT && ReplaceByRename(target, edit(""), nullptr) == Outcome::Done;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return false;
+    }
+    // Opening for reading and writing asks the file system whether this process may do both,
+    // with every rule it applies (permissions, access lists, read-only mounts, immutable files).
+    // The rename alone would go around them.
+    TDescriptor fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    std::string text;
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadRest(fd.Get(), text)) {
+        return false;
+    }
+    const std::string updated = edit(text);
+    switch (ReplaceByRename(target, updated, &st)) {
+    case Outcome::Done:
+        return true;
+    case Outcome::Failed:
+        return false;
+    case Outcome::NotPossible:
+        break;
+    }
+    return RewriteInPlace(fd.Get(), text, updated) && fd.Close();
+}
+
+EIniFileException Refused(const std::string& name) {
+    return EIniFileException(Format("Unable to write to %s", name.c_str()));
 }
 
 std::string TrimTrailingBlanks(std::string text) {
@@ -215,11 +263,29 @@ std::string SettingsPath() {
     }
 }
 
+TIniFile::~TIniFile() {
+    if (std::uncaught_exceptions() > FUnwindingAtStart) {
+        return;
+    }
+    try {
+        Flush();
+    } catch (...) {
+        // Told only to a caller of Flush.
+    }
+}
+
+std::string TIniFile::Apply(std::string text) const {
+    for (const TWrite& write : FWrites) {
+        text = IniText::Write(text, write.Section, write.Key, write.Value);
+    }
+    return text;
+}
+
 std::string TIniFile::ReadText(const std::string& section, const std::string& key,
                                const std::string& fallback) const {
     std::string text;
-    if (ReadWhole(FFileName, text, nullptr) == ReadOutcome::Read) {
-        if (std::optional<std::string> value = IniText::Lookup(text, section, key)) {
+    if (ReadWhole(FFileName, text) != ReadOutcome::Failed) {
+        if (std::optional<std::string> value = IniText::Lookup(Apply(text), section, key)) {
             return *value;
         }
     }
@@ -241,28 +307,21 @@ int32_t TIniFile::ReadInt(const std::string& section, const std::string& key,
 
 void TIniFile::WriteText(const std::string& section, const std::string& key,
                          const std::string& value) {
-    auto refused = [this]() {
-        return EIniFileException(Format("Unable to write to %s", FFileName.c_str()));
-    };
     if (IniText::HoldsLineBreak(section) || IniText::HoldsLineBreak(key) ||
         IniText::HoldsLineBreak(value)) {
-        throw refused();
+        throw Refused(FFileName);
     }
-    const std::string target = WriteTarget(FFileName);
-    std::string text;
-    struct stat info {};
-    std::optional<struct stat> old;
-    switch (ReadWhole(target, text, &info)) {
-    case ReadOutcome::Read:
-        old = info;
-        break;
-    case ReadOutcome::Missing:
-        text.clear();
-        break;
-    case ReadOutcome::Failed:
-        throw refused();
+    FWrites.push_back({section, key, value});
+}
+
+void TIniFile::Flush() {
+    if (FWrites.empty()) {
+        return;
     }
-    if (!Replace(target, IniText::Write(text, section, key, value), old)) {
-        throw refused();
+    const bool written =
+        Rewrite(FFileName, [this](std::string text) { return Apply(std::move(text)); });
+    FWrites.clear();
+    if (!written) {
+        throw Refused(FFileName);
     }
 }

@@ -4,7 +4,9 @@
 #include "base/Exception.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
+#include <vector>
 
 // A write that the file system refused: "Unable to write to %s" with the file's name.
 class EIniFileException : public Exception {
@@ -18,19 +20,28 @@ public:
 // refused.
 std::string SettingsPath();
 
-// One settings file, by name. Making the object opens nothing; every read reads the file and
-// every write rewrites it.
+// One settings file, by name. Making the object opens nothing; every read reads the file. Writes
+// are gathered and reach the file together, in one rewrite, when Flush is called: so a write
+// that fails changes nothing, not even the values written before it in the same object.
 //
-// A write never leaves the file broken: the new text goes to a new file in the same folder,
-// which is synced and then renamed over the old one, so a crash, a full disk or a power cut
-// leaves either the old file or the new one. The new file keeps the old one's permissions (and
-// owner, where the process may set it). Only where the folder refuses a new file but the file
-// itself is writable is the file rewritten in place. A settings file that is a symbolic link is
-// written through the link.
+// A rewrite respects the file it replaces:
+// - A file that this process may not write (or read, as its other lines would be lost), a
+//   folder, a FIFO, a device, a link that leads nowhere, is not replaced: the write is refused
+//   and the file stays as it was.
+// - A symbolic link is written through: its target gets the new text and the link stays.
+// - The new text goes to a new file in the same folder, which is synced and then renamed over
+//   the old one, so a crash, a full disk or a power cut leaves either the old file or the new
+//   one. The new file takes the old one's owner, group and permissions first. Where it cannot
+//   (the old file belongs to another user, or the folder takes no new file, or refuses the
+//   rename) the file is rewritten in place instead, which keeps all three and its identity.
 class TIniFile : public TObject {
 public:
     explicit TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
-    ~TIniFile() override { Flush(); }
+    // Flushes what is still gathered; a failure then goes unreported, so a caller that must know
+    // calls Flush itself. Destroyed while a failure unwinds the caller, it drops the gathered
+    // writes instead: the caller's writes were cut short, and a part of them must not reach the
+    // file.
+    ~TIniFile() override;
     TIniFile(const TIniFile&) = delete;
     TIniFile& operator=(const TIniFile&) = delete;
 
@@ -38,7 +49,7 @@ public:
 
     // The key's value by the reading rules of IniText::Lookup, or fallback with its trailing
     // blanks removed when the file, the section or the key is missing or the file cannot be
-    // read; at most 2047 characters either way.
+    // read; at most 2047 characters either way. Writes not yet flushed count.
     std::string ReadText(const std::string& section, const std::string& key,
                          const std::string& fallback) const;
 
@@ -46,16 +57,27 @@ public:
     // or "0X" has those two replaced by "$"; then the integer text rule, fallback when it fails.
     int32_t ReadInt(const std::string& section, const std::string& key, int32_t fallback) const;
 
-    // Sets the key's value, creating the file or the section when missing. Raises
-    // EIniFileException "Unable to write to %s" when the file cannot be written, when the file
-    // exists but cannot be read (its other contents would be lost), and when the section, the
-    // key or the value holds a line break (it would split the line). A refused write leaves the
-    // file as it was.
+    // Sets the key's value, creating the file or the section when missing, at the next Flush.
+    // Raises EIniFileException "Unable to write to %s" at once when the section, the key or the
+    // value holds a line break (it would split the line).
     void WriteText(const std::string& section, const std::string& key, const std::string& value);
 
-    // Every write is on the disk when WriteText returns, so there is nothing left to do.
-    void Flush() {}
+    // Writes everything gathered since the last Flush to the file, all of it or nothing, and
+    // makes it last (synced to the disk). Raises EIniFileException "Unable to write to %s" when
+    // the file cannot be written as described above; the file is then left as it was and the
+    // gathered writes are dropped.
+    void Flush();
 
 private:
+    struct TWrite {
+        std::string Section;
+        std::string Key;
+        std::string Value;
+    };
+    // text with every gathered write applied, in order.
+    std::string Apply(std::string text) const;
+
     std::string FFileName;
+    std::vector<TWrite> FWrites;
+    int FUnwindingAtStart = std::uncaught_exceptions();
 };

@@ -1,5 +1,5 @@
-// The system calls through which TIniFile creates and writes the new file, replaceable so that
-// tests can make them fail midway (a full disk, a folder that refuses new files).
+// The system calls through which TIniFile creates a new file and writes the text, replaceable
+// so that tests can make them fail midway (a full disk, a folder that refuses new files).
 #pragma once
 
 #include <sys/types.h>

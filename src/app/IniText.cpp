@@ -54,22 +54,22 @@ Line Classify(std::string_view body, std::string_view ending) {
     return line;
 }
 
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+// The lines of the text, after its byte-order mark. A CR directly followed by LF is one CR LF
+// ending; any other CR ends its line by itself.
 std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
-    size_t start = 0;
+    size_t start = text.substr(0, ByteOrderMark.size()) == ByteOrderMark ? ByteOrderMark.size() : 0;
     while (start < text.size()) {
-        const size_t lf = text.find('\n', start);
-        if (lf == std::string_view::npos) {
+        const size_t stop = text.find_first_of("\r\n", start);
+        if (stop == std::string_view::npos) {
             lines.push_back(Classify(text.substr(start), text.substr(text.size())));
             break;
         }
-        size_t bodyEnd = lf;
-        if (bodyEnd > start && text[bodyEnd - 1] == '\r') {
-            --bodyEnd;
-        }
-        lines.push_back(
-            Classify(text.substr(start, bodyEnd - start), text.substr(bodyEnd, lf + 1 - bodyEnd)));
-        start = lf + 1;
+        const size_t length = text.substr(stop, 2) == "\r\n" ? 2 : 1;
+        lines.push_back(Classify(text.substr(start, stop - start), text.substr(stop, length)));
+        start = stop + length;
     }
     return lines;
 }
@@ -101,13 +101,6 @@ std::string Unquote(std::string_view value) {
     return std::string(value.substr(0, MaxValueLength));
 }
 
-// The ending put after a last line that has none. A lone CR is an ordinary character of the
-// line, so a LF straight after it would turn it into a CR LF ending and take it off the line's
-// value; such a line is closed with CR LF instead, which keeps its CR.
-std::string_view EndingAfter(std::string_view body, std::string_view eol) {
-    return !body.empty() && body.back() == '\r' ? "\r\n" : eol;
-}
-
 } // namespace
 
 bool HoldsLineBreak(std::string_view text) {
@@ -133,55 +126,55 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
 std::string Write(std::string_view text, std::string_view section, std::string_view key,
                   std::string_view value) {
     const std::vector<Line> lines = SplitLines(text);
-    const std::string_view eol = (!lines.empty() && lines.front().Ending == "\r\n") ? "\r\n" : "\n";
-    std::string keyLine = std::string(key) + "=" + std::string(value);
-
-    // Offsets into text: every line's body begins where the previous line's ending stops.
-    auto offsetOf = [&](size_t index) {
-        return static_cast<size_t>(lines[index].Body.data() - text.data());
-    };
-    auto endOf = [&](size_t index) {
-        return static_cast<size_t>(lines[index].Ending.data() - text.data()) +
-               lines[index].Ending.size();
-    };
-
-    std::string result;
+    const std::string keyLine = std::string(key) + "=" + std::string(value);
     const size_t header = FindSection(lines, section);
-    if (header == lines.size()) {
-        result.assign(text);
-        if (!result.empty() && result.back() != '\n') {
-            result += EndingAfter(result, eol);
-        }
-        result += "[" + std::string(section) + "]";
-        result += eol;
-        result += keyLine;
-        result += eol;
-        return result;
-    }
-
-    const size_t end = SectionEnd(lines, header);
+    const size_t end = header == lines.size() ? header : SectionEnd(lines, header);
     for (size_t i = header + 1; i < end; ++i) {
         if (lines[i].Kind == LineKind::Key && SameTextIgnoringCase(lines[i].Name, key)) {
-            result.assign(text.substr(0, offsetOf(i)));
-            result += keyLine;
-            result += text.substr(offsetOf(i) + lines[i].Body.size());
-            return result;
+            // Every line's body begins where the previous line's ending stops.
+            const auto at = static_cast<size_t>(lines[i].Body.data() - text.data());
+            return std::string(text.substr(0, at)) + keyLine +
+                   std::string(text.substr(at + lines[i].Body.size()));
         }
     }
 
-    size_t last = header;
-    for (size_t i = header + 1; i < end; ++i) {
-        if (lines[i].Kind != LineKind::Blank && lines[i].Kind != LineKind::Comment) {
-            last = i;
+    // The new lines go after the section's last line that is neither blank nor a comment, so
+    // that blank lines and comments in front of the next section stay there; a missing section
+    // goes at the end of the text.
+    size_t after = lines.size();
+    if (header < lines.size()) {
+        after = header;
+        for (size_t i = header + 1; i < end; ++i) {
+            if (lines[i].Kind != LineKind::Blank && lines[i].Kind != LineKind::Comment) {
+                after = i;
+            }
+        }
+    } else if (!lines.empty()) {
+        after = lines.size() - 1;
+    }
+    std::string result;
+    std::string_view ending = "\n";
+    size_t rest = text.size();
+    if (after == lines.size()) {
+        result.assign(text); // nothing but a byte-order mark, if anything
+    } else {
+        const Line& previous = lines[after];
+        rest = static_cast<size_t>(previous.Ending.data() - text.data()) + previous.Ending.size();
+        result.assign(text.substr(0, rest));
+        ending = previous.Ending;
+        if (ending.empty()) {
+            // Only the last line can lack an ending: it is closed first.
+            ending = lines.front().Ending.empty() ? "\n" : lines.front().Ending;
+            result += ending;
         }
     }
-    result.assign(text.substr(0, endOf(last)));
-    if (lines[last].Ending.empty()) {
-        result += EndingAfter(lines[last].Body, eol);
+    if (header == lines.size()) {
+        result += "[" + std::string(section) + "]";
+        result += ending;
     }
     result += keyLine;
-    result += eol;
-    result += text.substr(endOf(last));
+    result += ending;
+    result += text.substr(rest);
     return result;
 }
 

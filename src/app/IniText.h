@@ -14,9 +14,11 @@
 // - Repeated sections or keys: the first one counts. A read looks only in the first section of
 //   that name and takes the first matching key in it; a write replaces that same first key, or
 //   adds the key to that first section.
-// - Line endings: a line ends with LF or CR LF; a lone CR is an ordinary character. The lines a
-//   write adds take the ending of the text's first line (LF for a text without one), and every
-//   existing line keeps its own.
+// - What editors put around the lines: a UTF-8 byte-order mark before the first line is no
+//   part of it, and a line ends with CR LF, LF or a lone CR, in any mix. A write keeps the mark
+//   and every line's own ending. A line it adds takes the ending of the line it follows; a last
+//   line without an ending is first closed with the ending of the text's first line (LF for a
+//   text without one).
 // - Lines before the first section, lines without "=" and blank lines are kept untouched and
 //   belong to no key.
 // - A key added to an existing section goes right after the section's last line that is neither

@@ -16,6 +16,7 @@
 #include <QShowEvent>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -47,6 +48,24 @@ T* Make(QWidget* parent, const char* name, int left, int top, int width, int hei
     widget->setObjectName(name);
     widget->setGeometry(left, top, width, height);
     return widget;
+}
+
+// The captions sized to their text in their own font, as the toolkit measures it, and ending
+// together where the layout ends them, 8 pixels before their boxes. When the widest needs more
+// room than there is left of that edge (keeping 2 pixels from the window's edge), they all end
+// further right, into the gap before the boxes, as far as needed and never into the boxes.
+void FitCaptions(std::initializer_list<QLabel*> captions, int layoutEnd, int boxesLeft) {
+    constexpr int EdgeMargin = 2;
+    int widest = 0;
+    for (QLabel* caption : captions) {
+        widest = std::max(widest, caption->sizeHint().width());
+    }
+    const int end = std::clamp(widest + EdgeMargin, layoutEnd, boxesLeft);
+    for (QLabel* caption : captions) {
+        const QSize natural = caption->sizeHint();
+        caption->setGeometry(std::max(0, end - natural.width()), caption->y(), natural.width(),
+                             natural.height());
+    }
 }
 
 // The local path a drag carries, or an empty text when it carries no local file first.
@@ -92,6 +111,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     edFilename = Make<QLineEdit>(this, "edFilename", 64, 40, 105, 21);
     edFilename->setEnabled(false);
     edFilename->setAcceptDrops(false);
+    FitCaptions({Label1, Label2}, 40 + 16, edIP->x());
     bt1 = Make<QPushButton>(this, "bt1", 64, 72, 75, 25);
     bt1->setText("&Upgrade");
     sb1 = Make<TStatusLine>(this, "sb1", 0, 129, 176, 19);
@@ -163,8 +183,8 @@ void TForm1::FormDestroy(TObject* /*Sender*/) {
 void TForm1::FormShow(TObject* /*Sender*/) {
     TIniFile ini(SettingsPath());
     WriteEnabled = ini.ReadInt("Debug", "EnableWrite", 1);
-    edIP->setText(ToQString(ini.ReadText("Data", "IP", "192.168.1.100")));
-    edFilename->setText(ToQString(ini.ReadText("Data", "Path", " ")));
+    SetTextBytes(edIP, ini.ReadText("Data", "IP", "192.168.1.100"));
+    SetTextBytes(edFilename, ini.ReadText("Data", "Path", " "));
     if (WriteEnabled == 0) {
         edIP->setEnabled(false);
         edFilename->setEnabled(false);
@@ -173,23 +193,25 @@ void TForm1::FormShow(TObject* /*Sender*/) {
 
 void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& /*CanClose*/) {
     TIniFile ini(SettingsPath());
-    ini.WriteText("Data", "IP", FromQString(edIP->text()));
-    ini.WriteText("Data", "Path", FromQString(edFilename->text()));
+    ini.WriteText("Data", "IP", TextBytes(edIP));
+    ini.WriteText("Data", "Path", TextBytes(edFilename));
+    // Both values reach the file together or not at all.
+    ini.Flush();
 }
 
 void TForm1::bt1Click(TObject* /*Sender*/) {
     // The ARP entry first, before anything else can fail: the device may have come up with a
     // new hardware address behind the same IP address.
-    StartArpCommand(FromQString(edIP->text()));
-    ImageSize = RunSeams::FileProbe()(FromQString(edFilename->text()));
+    StartArpCommand(TextBytes(edIP));
+    ImageSize = RunSeams::FileProbe()(TextBytes(edFilename));
     if (ImageSize == 0) {
         TApplication::Instance()->MessageBox("Error");
     }
     bt1->setEnabled(false);
-    tftp1->SetHost(FromQString(edIP->text()));
+    tftp1->SetHost(TextBytes(edIP));
     FUnwindingAtUpload = std::uncaught_exceptions();
     try {
-        tftp1->UploadFile(FromQString(edFilename->text()), "/");
+        tftp1->UploadFile(TextBytes(edFilename), "/");
     } catch (const EIdTFTPException& e) {
         sb1->SetText(ToQString(e.Message()));
         sb1->PaintNow();
@@ -246,7 +268,7 @@ bool TForm1::FileDropped(const QString& path) {
             cut.chop(1);
         }
     }
-    edFilename->setText(cut);
+    SetTextBytes(edFilename, FromQString(cut));
     return true;
 }
 
@@ -289,21 +311,27 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Refused unless the query lets it through; a failure of the query abandons the close.
-    event->ignore();
-    Guarded([this, event] {
-        bool canClose = true;
-        FormCloseQuery(this, canClose);
-        if (!canClose) {
-            return;
-        }
-        event->accept();
-        if (Form1 == this) {
-            // The quit takes effect when control is back in the event loop.
-            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                                      Qt::QueuedConnection);
-        }
-    });
+    // A close asked for while one is under way (its message is open) is left to that one.
+    if (FClosing) {
+        event->ignore();
+        return;
+    }
+    // Settings that cannot be written are told once, and the close goes on: the file is left as
+    // it was, and a window that cannot be closed would leave the user only to kill the program.
+    FClosing = true;
+    bool canClose = true;
+    Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
+    FClosing = false;
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (Form1 == this) {
+        // The quit takes effect when control is back in the event loop.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                  Qt::QueuedConnection);
+    }
 }
 
 void TForm1::contextMenuEvent(QContextMenuEvent* event) {

@@ -92,6 +92,7 @@ private:
     QAction* FCloseKey = nullptr;
     bool FShown = false;
     bool FStarting = false;
+    bool FClosing = false;
     std::exception_ptr FStartFailure;
     // Failures on their way out when bt1Click called UploadFile: more than these while the
     // transfer's work scope closes means the transfer is ending with a failure.

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "base/Streams.h"
+#include "net/IdStack.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -68,9 +69,15 @@ std::vector<std::string> ArpArguments(const std::string& address) {
 }
 
 void StartArpCommand(const std::string& address) {
+    if (GlobalStack == nullptr || !GlobalStack->IsDottedQuad(address)) {
+        return;
+    }
+    TIdInAddrBytes bytes{};
+    GlobalStack->TextToInAddrBytes(address, bytes);
+    const std::string plain = GlobalStack->InAddrToText(bytes);
     const std::string program = RunSeams::FindProgram(ArpProgram);
     if (program.empty()) {
         return;
     }
-    RunSeams::Launcher().Start(program, ArpArguments(address));
+    RunSeams::Launcher().Start(program, ArpArguments(plain));
 }

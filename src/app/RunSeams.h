@@ -49,5 +49,10 @@ inline constexpr const char* ArpProgram = "ip";
 std::vector<std::string> ArpArguments(const std::string& address);
 
 // Starts the ARP command for the address through the launcher, not awaited, its outcome not
-// looked at. Starts nothing when the ARP tool is not on the search path.
+// looked at, when the address is a dotted quad by the stack's rule (GlobalStack must exist: the
+// window's tftp1 keeps it). The tool is handed the address in its plain form, the one the upload
+// sends to ("010.0.0.7" is 10.0.0.7 to the stack, and would be octal 8.0.0.7 to the tool). Any
+// other text starts nothing: the tool would read "default" or "10.0.0.0/8" as a whole range of
+// entries, and a name is no entry at all. Starts nothing either when the ARP tool is not on the
+// search path.
 void StartArpCommand(const std::string& address);

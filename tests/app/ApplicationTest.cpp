@@ -81,4 +81,34 @@ TEST(MessageBox, CarriesTheTitle) {
                                {false, TApplication::Instance()->Title(), "Upgrade Finish."}}));
 }
 
+// Valid UTF-8 is read as such; every byte of anything else shows as its Latin-1 character.
+TEST(ProgramText, ShowsUtf8AsSuchAndEveryOtherByteAsLatin1) {
+    const auto latin1 = [](std::initializer_list<int> codes) {
+        QString text;
+        for (int code : codes) {
+            text += QChar(code);
+        }
+        return text;
+    };
+    const struct {
+        std::string Bytes;
+        QString Shown;
+    } cases[] = {
+        {"/fw/a.bin", "/fw/a.bin"},
+        {"fw_\xC3\xA9", QString("fw_") + QChar(0xE9)},          // UTF-8
+        {"fw_\xE9.bin", QString("fw_") + QChar(0xE9) + ".bin"}, // Latin-1
+        {"\xF0\x9F\x98\x80", QString::fromUtf8("\xF0\x9F\x98\x80")},
+        {"\xC0\xAF", latin1({0xC0, 0xAF})},                     // overlong "/"
+        {"\xED\xA0\x80", latin1({0xED, 0xA0, 0x80})},           // a surrogate
+        {"\xF4\x90\x80\x80", latin1({0xF4, 0x90, 0x80, 0x80})}, // past U+10FFFF
+        {"a\xE2\x82", latin1({'a', 0xE2, 0x82})},               // cut short
+        {"\xE2\x82\xAC\xFF\xE2\x82\xAC",
+         QString::fromUtf8("\xE2\x82\xAC") + QChar(0xFF) + QString::fromUtf8("\xE2\x82\xAC")},
+        {std::string("a\0b", 3), QString(QChar('a')) + QChar(0) + 'b'},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToQString(c.Bytes), c.Shown) << c.Bytes;
+    }
+}
+
 } // namespace

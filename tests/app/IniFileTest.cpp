@@ -14,6 +14,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// One value written and flushed, so that a refusal is raised.
+void Store(const std::string& name, const std::string& key, const std::string& value) {
+    TIniFile ini(name);
+    ini.WriteText("Data", key, value);
+    ini.Flush();
+}
+
 struct IntCase {
     const char* Stored;
     int32_t Expected;
@@ -121,7 +128,7 @@ TEST(IniFile, WritesThroughASymbolicLink) {
     fs::create_directory(scratch / "real");
     WriteFileText(scratch / "real/settings.ini", "[Data]\nIP=1\n");
     fs::create_symlink(scratch / "real/settings.ini", scratch / "DORVEX.ini");
-    TIniFile(scratch / "DORVEX.ini").WriteText("Data", "IP", "2");
+    Store(scratch / "DORVEX.ini", "IP", "2");
     EXPECT_TRUE(fs::is_symlink(scratch / "DORVEX.ini"));
     EXPECT_EQ(ReadFileText(scratch / "real/settings.ini"), "[Data]\nIP=2\n");
 }
@@ -134,9 +141,8 @@ TEST(IniFile, ARefusedWriteRaisesAndLeavesEverythingAsItWas) {
     const std::string names[] = {scratch / "plain/DORVEX.ini", "/proc/DORVEX.ini",
                                  scratch / "missing/DORVEX.ini", scratch / "DORVEX.ini"};
     for (const std::string& name : names) {
-        TIniFile ini(name);
         try {
-            ini.WriteText("Data", "IP", "1");
+            Store(name, "IP", "1");
             ADD_FAILURE() << "written: " << name;
         } catch (const EIniFileException& e) {
             EXPECT_EQ(e.Message(), "Unable to write to " + name);
@@ -196,7 +202,7 @@ TEST_F(IniFileFault, AWriteFailingMidwayLeavesTheOldFileWhole) {
     const std::string old = "[Data]\nIP=10.0.0.1\nPath=/a/long/enough/path/to/firmware.bin\n";
     WriteFileText(name, old);
     IniFileSeam::Calls().Write = &WriteSomeThenFail;
-    EXPECT_THROW(TIniFile(name).WriteText("Data", "IP", "10.0.0.2"), EIniFileException);
+    EXPECT_THROW(Store(name, "IP", "10.0.0.2"), EIniFileException);
     EXPECT_EQ(ReadFileText(name), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), fs::directory_iterator()), 1)
         << "the unfinished new file is removed";
@@ -213,11 +219,11 @@ TEST_F(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
     };
     const auto before = inode();
     IniFileSeam::Calls().MakeTemporary = &RefuseNewFiles;
-    TIniFile(name).WriteText("Data", "Path", "/b");
+    Store(name, "Path", "/b");
     EXPECT_EQ(ReadFileText(name), "[Data]\nIP=10.0.0.1\nPath=/b\n");
     EXPECT_EQ(inode(), before);
     // With no file to rewrite, the write is refused.
-    EXPECT_THROW(TIniFile(scratch / "new.ini").WriteText("Data", "IP", "1"), EIniFileException);
+    EXPECT_THROW(Store(scratch / "new.ini", "IP", "1"), EIniFileException);
     EXPECT_FALSE(fs::exists(scratch / "new.ini"));
 }
 
@@ -243,7 +249,7 @@ TEST(SettingsPath, ARemovedCurrentDirectoryGivesARelativeName) {
     fs::remove(scratch / "gone");
     EXPECT_EQ(SettingsPath(), "./DORVEX.ini");
     EXPECT_EQ(TIniFile(SettingsPath()).ReadText("Data", "IP", "d"), "d");
-    EXPECT_THROW(TIniFile(SettingsPath()).WriteText("Data", "IP", "1"), EIniFileException);
+    EXPECT_THROW(Store(SettingsPath(), "IP", "1"), EIniFileException);
 }
 
 } // namespace

@@ -40,7 +40,13 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"present and empty", "[Data]\nIP=\n", "Data", "IP", ""},
         LookupCase{"equals in the value", "[Data]\nPath=a=b\n", "Data", "Path", "a=b"},
         LookupCase{"CRLF endings", "[Data]\r\nIP=1\r\nPath=p\r\n", "Data", "Path", "p"},
-        LookupCase{"lone CR is a character", "[Data]\nIP=1\r2\n", "Data", "IP", "1\r2"},
+        LookupCase{"lone CR ends a line", "[Data]\nIP=1\r2\n", "Data", "IP", "1"},
+        LookupCase{"CR endings only", "[Data]\rIP=1\rPath=p\r", "Data", "Path", "p"},
+        LookupCase{"mixed endings", "[A]\rX=1\r\n[Data]\nIP=1\r\rPath=p", "Data", "Path", "p"},
+        LookupCase{"byte-order mark before the header", "\xEF\xBB\xBF[Data]\r\nIP=1\r\n", "Data",
+                   "IP", "1"},
+        LookupCase{"byte-order mark later is text", "[Data]\n\xEF\xBB\xBFIP=1\n", "Data", "IP",
+                   std::nullopt},
         LookupCase{"last line without ending", "[Data]\nIP=9", "Data", "IP", "9"},
         LookupCase{"missing key", "[Data]\nPath=p\n", "Data", "IP", std::nullopt},
         LookupCase{"missing section", "[Debug]\nIP=1\n", "Data", "IP", std::nullopt},
@@ -116,13 +122,21 @@ INSTANTIATE_TEST_SUITE_P(
                   "1", "[X]\nA=1\n[Data]\nIP=1\n"},
         WriteCase{"section appended with CRLF", "[X]\r\nA=1\r\n", "Data", "IP", "1",
                   "[X]\r\nA=1\r\n[Data]\r\nIP=1\r\n"},
-        // A last line that ends in a lone CR keeps it as part of its value.
+        WriteCase{"replace keeps a lone CR", "[Data]\nIP=1\nPath=/tmp/x.bin\r", "Data", "Path",
+                  "/b", "[Data]\nIP=1\nPath=/b\r"},
+        WriteCase{"add with CR endings", "[Data]\rIP=1\r", "Data", "Path", "p",
+                  "[Data]\rIP=1\rPath=p\r"},
         WriteCase{"section appended after a last line ending in a lone CR", "[X]\nA='1'\r", "Data",
-                  "IP", "1", "[X]\nA='1'\r\r\n[Data]\nIP=1\n"},
-        WriteCase{"key added after a last line ending in a lone CR", "[Data]\nIP=1\r", "Data",
-                  "Path", "p", "[Data]\nIP=1\r\r\nPath=p\n"},
-        WriteCase{"key added after a header ending in a lone CR", "[Data]\r", "Data", "IP", "1",
-                  "[Data]\r\r\nIP=1\n"},
+                  "IP", "1", "[X]\nA='1'\r[Data]\rIP=1\r"},
+        WriteCase{"an added line takes the ending of the line before it",
+                  "[A]\rX=1\r\n[Data]\nIP=1\r\n\r[B]\rY=2", "Data", "Path", "p",
+                  "[A]\rX=1\r\n[Data]\nIP=1\r\nPath=p\r\n\r[B]\rY=2"},
+        WriteCase{"a last line without ending closed by the first line's", "[A]\rX=1\n[Data]",
+                  "Data", "IP", "1", "[A]\rX=1\n[Data]\rIP=1\r"},
+        WriteCase{"byte-order mark kept", "\xEF\xBB\xBF[Data]\r\nIP=1\r\n", "Data", "IP", "2",
+                  "\xEF\xBB\xBF[Data]\r\nIP=2\r\n"},
+        WriteCase{"nothing but a byte-order mark", "\xEF\xBB\xBF", "Data", "IP", "1",
+                  "\xEF\xBB\xBF[Data]\nIP=1\n"},
         WriteCase{"first of repeated keys", "[Data]\nIP=1\nIP=2\n", "Data", "IP", "3",
                   "[Data]\nIP=3\nIP=2\n"},
         WriteCase{"first of repeated sections", "[Data]\nA=1\n[Data]\nIP=2\n", "Data", "IP", "3",
@@ -133,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IniText, WhatIsWrittenReadsBackUnchangedAndLeavesTheRestAlone) {
     const std::string texts[] = {"", "[Data]\nIP=1\n", "x\r\n[Data]\r\n\r\n[B]\r\nk=v\r\n",
-                                 "[B]\nIP=7\n[data]\nPath=\"q\"\n; end"};
+                                 "[B]\nIP=7\n[data]\nPath=\"q\"\n; end",
+                                 "\xEF\xBB\xBF[B]\rIP=7\r\n[Data]\rPath=x\r\r"};
     const std::string values[] = {"", "192.168.1.100", "/home/a b/fw.bin", "C:\\fw\\a.bin", "x=y"};
     for (const std::string& text : texts) {
         for (const std::string& value : values) {

@@ -270,26 +270,51 @@ TEST_F(UpgradeRun, TheGaugeIsTakenAgainstTheProbedSizeWhenTheFileChangesAfterThe
 }
 
 // A missing file fails in UploadFile before anything is sent, so these addresses get no
-// traffic: only the ARP argument and Host are looked at.
-TEST_F(UpgradeRun, TheTypedAddressReachesTheArpCommandAsOneArgumentAndBecomesTheHost) {
+// traffic: only the ARP command and Host are looked at. The ARP tool takes "default" and a
+// prefix as whole ranges of the host's entries, so only a dotted quad reaches it, in the plain
+// form that the upload sends to; everything else starts nothing and the run goes on.
+TEST_F(UpgradeRun, OnlyADottedQuadReachesTheArpCommandAndAnyTextBecomesTheHost) {
     TForm1& form = Show();
     const std::string missing = Scratch / "missing.bin";
-    for (const std::string address :
-         {"10.0.0.7", "1.2.3.4; rm -rf ~", " 10.0.0.7", "", "$(reboot)", "`reboot`", "-all"}) {
-        SCOPED_TRACE(address);
+    const struct {
+        const char* Address;
+        const char* Arp; // the one argument the tool gets, or nullptr for no start
+    } cases[] = {
+        {"1.2.3.4", "1.2.3.4"},
+        {"10.0.0.7", "10.0.0.7"},
+        {" 10.0.0.7", "10.0.0.7"},
+        {"010.0.0.7", "10.0.0.7"}, // decimal to the stack, octal to the tool
+        {"0x0A.0.0.7", "10.0.0.7"},
+        {"default", nullptr},
+        {"10.0.0.0/8", nullptr},
+        {"host name", nullptr},
+        {"1.2.3.4 5", nullptr},
+        {"1.2.3.4; rm -rf ~", nullptr},
+        {"1.2.3.256", nullptr},
+        {"", nullptr},
+        {"$(reboot)", nullptr},
+        {"-all", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Address);
         Launcher.Started.clear();
         Boxes.Shown.clear();
         form.bt1->setEnabled(true);
-        form.edIP->setText(ToQString(address));
+        form.edIP->setText(c.Address);
         form.edFilename->setText(ToQString(missing));
         Press();
-        EXPECT_EQ(Launcher.Started,
-                  (std::vector<TStart>{{Scratch / "bin/ip", {"neigh", "flush", "to", address}}}));
-        EXPECT_EQ(form.tftp1->Host(), address);
-        EXPECT_EQ(Log, (TLog{"arp", "probe", "error: Cannot open file " + missing + "."}));
-        EXPECT_EQ(ImageSize, 0xFFFFFFFFu);
+        const std::vector<TStart> expected =
+            c.Arp != nullptr
+                ? std::vector<TStart>{{Scratch / "bin/ip", {"neigh", "flush", "to", c.Arp}}}
+                : std::vector<TStart>{};
+        EXPECT_EQ(Launcher.Started, expected);
+        EXPECT_EQ(form.tftp1->Host(), c.Address);
+        TLog shown{"probe", "error: Cannot open file " + missing + "."};
+        if (c.Arp != nullptr) {
+            shown.insert(shown.begin(), "arp");
+        }
+        EXPECT_EQ(Log, shown);
         EXPECT_FALSE(form.bt1->isEnabled()) << "no second run after a failure outside TFTP";
-        EXPECT_EQ(form.StatusText(), "");
         EXPECT_TRUE(form.isVisible());
     }
     EXPECT_FALSE(fs::exists(Scratch / "DORVEX.ini"));
@@ -384,7 +409,7 @@ TEST_F(UpgradeRun, AFailureOutsideTftpGoesToTheFailureHandlerAndTheButtonStaysDi
         {"address that does not resolve",
          "192.168.1..100",
          false,
-         {"arp", "probe", "begin: Starting upload ......", "end"}},
+         {"probe", "begin: Starting upload ......", "end"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -421,7 +446,7 @@ TEST_F(UpgradeRun, AFailureOutsideTftpGoesToTheFailureHandlerAndTheButtonStaysDi
     }
 }
 
-TEST_F(UpgradeRun, ARefusedSettingsWriteAfterTheFinishKeepsTheWindowOpen) {
+TEST_F(UpgradeRun, ARefusedSettingsWriteAfterTheFinishIsToldAndTheWindowStillCloses) {
     fs::create_directory(Scratch / "DORVEX.ini");
     WriteServer server;
     ScriptedPeer peer(server.Script());
@@ -432,10 +457,29 @@ TEST_F(UpgradeRun, ARefusedSettingsWriteAfterTheFinishKeepsTheWindowOpen) {
               (TLog{"arp", "probe", "begin: Starting upload ......", "work: 3 Bytes 100", "end",
                     "box: Upgrade Finish.",
                     "error: Unable to write to " + fs::current_path().string() + "/DORVEX.ini."}));
-    EXPECT_TRUE(Form->isVisible());
-    EXPECT_TRUE(Form->bt1->isEnabled());
-    EXPECT_EQ(Form->StatusText(), "Finish......");
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_TRUE(fs::is_empty(Scratch / "DORVEX.ini"));
     EXPECT_EQ(server.File(), "abc");
+}
+
+// A path that is not UTF-8 names its file by its bytes: shown as well as it can be, it is still
+// the file that is measured and sent.
+TEST_F(UpgradeRun, APathThatIsNotUtf8IsSentByItsOwnBytes) {
+    const std::string latin1 = Scratch / "fw_\xE9.bin";
+    WriteFileText(latin1, "abc");
+    WriteFileText(Scratch / "DORVEX.ini", "[Data]\nIP=127.0.0.1\nPath=" + latin1 + "\n");
+    WriteServer server;
+    ScriptedPeer peer(server.Script());
+    TForm1& form = Show();
+    EXPECT_EQ(form.edFilename->text(),
+              QString::fromStdString(Scratch / "fw_") + QChar(0xE9) + ".bin");
+    form.tftp1->SetPort(peer.ListenPort());
+    Press();
+    peer.Stop();
+    EXPECT_EQ(Log, (TLog{"arp", "probe", "begin: Starting upload ......", "work: 3 Bytes 100",
+                         "end", "box: Upgrade Finish."}));
+    EXPECT_EQ(server.File(), "abc");
+    EXPECT_EQ(ReadFileText(Scratch / "DORVEX.ini"), "[Data]\nIP=127.0.0.1\nPath=" + latin1 + "\n");
 }
 
 TEST_F(UpgradeRun, WithoutTheArpToolNothingIsStartedAndTheRunGoesOn) {

@@ -213,7 +213,10 @@ bool Rewrite(const std::string& name, const std::function<std::string(std::strin
     if (::stat(target.c_str(), &st) != 0) {
         return errno == ENOENT && ReplaceByRename(target, edit(""), nullptr) == Outcome::Done;
     }
-    if (!S_ISREG(st.st_mode)) {
+    // A file that grants writing to no one has been marked read-only on purpose: it is kept as
+    // it is also for a privileged user, whom the permission bits alone would not stop (the
+    // read-only attribute of other systems stops every user alike).
+    if (!S_ISREG(st.st_mode) || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         return false;
     }
     // Opening for reading and writing asks the file system whether this process may do both,

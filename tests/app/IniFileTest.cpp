@@ -153,6 +153,18 @@ TEST(IniFile, ARefusedWriteRaisesAndLeavesEverythingAsItWas) {
     EXPECT_TRUE(fs::is_empty(scratch / "DORVEX.ini"));
 }
 
+// A file marked read-only for everyone stays as it is, also when the tool runs as root.
+TEST(IniFile, AFileNobodyMayWriteIsKeptForEveryUser) {
+    TScratch scratch;
+    const std::string name = scratch / "DORVEX.ini";
+    WriteFileText(name, "[Data]\nIP=1\n");
+    fs::permissions(name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_THROW(Store(name, "IP", "2"), EIniFileException);
+    EXPECT_EQ(ReadFileText(name), "[Data]\nIP=1\n");
+    EXPECT_EQ(fs::status(name).permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
+
 TEST(IniFile, ALineBreakInAnyPartIsRefused) {
     TScratch scratch;
     const std::string name = scratch / "DORVEX.ini";

@@ -11,7 +11,7 @@
 namespace {
 
 HANDLE AsHandle(intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
+    return reinterpret_cast<HANDLE>(handle); // NOLINT(performance-no-int-to-ptr): held as integer
 }
 
 } // namespace
@@ -19,8 +19,8 @@ HANDLE AsHandle(intptr_t handle) {
 TFileStream::TFileStream(const std::string& fileName) {
     RefuseUnusableName(fileName);
     // A folder does not open without backup semantics, so it is refused here.
-    const HANDLE file = ::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         throw OpenFailure(fileName);
     }

@@ -92,10 +92,13 @@ struct TStandIn<decltype(&::TransmitFile)> {
     KEPT(GetAcceptExSockaddrs)
 // clang-format on
 
+// Each expands to a declaration or a term, which parentheses would break.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define ZEB40_ENTRY_MEMBER(name) decltype(&::name) name = &TStandIn<decltype(&::name)>::Call;
 #define ZEB40_NO_MEMBER(name)
 #define ZEB40_COUNT_ONE(name) +1
 #define ZEB40_COUNT_NONE(name)
+// NOLINTEND(bugprone-macro-parentheses)
 
 struct TWinsockEntries {
     ZEB40_WINSOCK_ENTRY_POINTS(ZEB40_ENTRY_MEMBER, ZEB40_NO_MEMBER)
@@ -170,6 +173,7 @@ TSocketId Adopt(SOCKET socket) {
     }
     // Sockets are inherited by the programs the tool starts unless told otherwise. A socket of a
     // layered provider may be no kernel handle; it is then left as it is.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a socket is a handle held as an integer
     ::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
     return IdOf(socket);
 }
@@ -233,7 +237,7 @@ void FdSetToList(TIdSocketList* list, const fd_set& set) {
 
 // Every Windows that runs this 64-bit program is of the NT family, where TransmitFile serves.
 uint32_t TransmitWholeFile(TSocketId socket, const std::string& fileName) {
-    const HANDLE file =
+    HANDLE file =
         ::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -479,8 +483,8 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
     if (IsInvalidSelectTimeout(timeout)) {
         return FailSelect(lists, Id_WSAEINVAL);
     }
-    std::array<fd_set, 3> sets;
-    for (std::size_t i = 0; i < sets.size(); ++i) {
+    fd_set sets[3];
+    for (std::size_t i = 0; i < 3; ++i) {
         ListToFdSet(lists[i], sets[i]);
     }
     // The first argument is ignored by Winsock. With all three sets empty, select fails with
@@ -491,7 +495,7 @@ int32_t TIdStackWinsock::SockSelect(TIdSocketList* readList, TIdSocketList* writ
     if (result == SOCKET_ERROR) {
         return FailSelect(lists, Winsock.WSAGetLastError());
     }
-    for (std::size_t i = 0; i < sets.size(); ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
         FdSetToList(lists[i], sets[i]);
     }
     return result;

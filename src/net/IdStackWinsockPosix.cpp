@@ -104,6 +104,15 @@ void RecordErrno() {
     RecordSocketError(WinsockErrorOfErrno(errno));
 }
 
+// A system call's result as the stack returns it: below 0 a failure, recorded.
+int32_t Result(ssize_t result) {
+    if (result < 0) {
+        RecordErrno();
+        return SocketFailure;
+    }
+    return static_cast<int32_t>(result);
+}
+
 int Descriptor(TSocketId socket) {
     // InvalidSocketId and anything beyond the descriptor range become -1, which fails with EBADF.
     return socket > static_cast<TSocketId>(std::numeric_limits<int>::max())
@@ -304,34 +313,19 @@ int32_t TIdStackWinsock::SockBind(TSocketId socket, uint16_t family, const std::
                                   int32_t port) {
     const uint32_t address = ip.empty() ? htonl(INADDR_ANY) : TextToInAddr(ip).S_addr;
     const sockaddr_in local = MakeAddress(family, address, port);
-    const int result =
-        ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local);
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return result;
+    return Result(
+        ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local));
 }
 
 int32_t TIdStackWinsock::SockClose(TSocketId socket) {
-    const int result = ::close(Descriptor(socket));
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return result;
+    return Result(::close(Descriptor(socket)));
 }
 
 int32_t TIdStackWinsock::SockConnect(TSocketId socket, uint16_t family, const std::string& ip,
                                      int32_t port) {
     const sockaddr_in remote = MakeAddress(family, TextToInAddr(ip).S_addr, port);
-    const int result =
-        ::connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return result;
+    return Result(
+        ::connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote));
 }
 
 std::string TIdStackWinsock::LookupHostAddress(const std::string& host) {
@@ -398,12 +392,7 @@ uint16_t TIdStackWinsock::HostToNetShort(uint16_t value) {
 }
 
 int32_t TIdStackWinsock::SockListen(TSocketId socket, int32_t backlog) {
-    const int result = ::listen(Descriptor(socket), backlog);
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return result;
+    return Result(::listen(Descriptor(socket), backlog));
 }
 
 uint16_t TIdStackWinsock::NetToHostShort(uint16_t value) {
@@ -560,13 +549,8 @@ int32_t TIdStackWinsock::SockSend(TSocketId socket, const void* buffer, int32_t 
         return SocketFailure;
     }
     // MSG_NOSIGNAL: a send on a broken connection fails instead of raising SIGPIPE.
-    const ssize_t result =
-        ::send(Descriptor(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return static_cast<int32_t>(result);
+    return Result(
+        ::send(Descriptor(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL));
 }
 
 int32_t TIdStackWinsock::SockSendTo(TSocketId socket, const void* buffer, int32_t length,
@@ -575,14 +559,9 @@ int32_t TIdStackWinsock::SockSendTo(TSocketId socket, const void* buffer, int32_
     if (RefuseNegativeLength(length)) {
         return SocketFailure;
     }
-    const ssize_t result =
-        ::sendto(Descriptor(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return static_cast<int32_t>(result);
+    return Result(::sendto(Descriptor(socket), buffer, static_cast<size_t>(length),
+                           flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&remote),
+                           sizeof remote));
 }
 
 int32_t TIdStackWinsock::SockSetOption(TSocketId socket, int32_t level, int32_t name,
@@ -602,13 +581,8 @@ int32_t TIdStackWinsock::SockSetOption(TSocketId socket, int32_t level, int32_t 
     if (RefuseNegativeLength(length)) {
         return SocketFailure;
     }
-    const int result = ::setsockopt(Descriptor(socket), nativeLevel, nativeName, value,
-                                    static_cast<socklen_t>(length));
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return result;
+    return Result(::setsockopt(Descriptor(socket), nativeLevel, nativeName, value,
+                               static_cast<socklen_t>(length)));
 }
 
 TSocketId TIdStackWinsock::SockCreate(int32_t family, int32_t type, int32_t protocol) {
@@ -622,40 +596,33 @@ TSocketId TIdStackWinsock::SockCreate(int32_t family, int32_t type, int32_t prot
 }
 
 int32_t TIdStackWinsock::SockShutdown(TSocketId socket, int32_t how) {
-    const int result = ::shutdown(Descriptor(socket), how);
-    if (result < 0) {
-        RecordErrno();
-        return SocketFailure;
-    }
-    return result;
+    return Result(::shutdown(Descriptor(socket), how));
 }
+
+namespace {
+
+using TAddressCall = int (*)(int, sockaddr*, socklen_t*);
+
+// getpeername or getsockname: the family, address and port, or EIdSocketError.
+void AddressOf(TIdStack& stack, TAddressCall call, TSocketId socket, int32_t& family,
+               std::string& ip, int32_t& port) {
+    sockaddr_in address = MakeAddress(0, 0, 0);
+    socklen_t length = sizeof address;
+    stack.CheckSocketResult(
+        Result(call(Descriptor(socket), reinterpret_cast<sockaddr*>(&address), &length)));
+    family = address.sin_family;
+    ip = stack.InAddrToText(BytesOf(address.sin_addr));
+    port = ntohs(address.sin_port);
+}
+
+} // namespace
 
 void TIdStackWinsock::PeerAddressOf(TSocketId socket, int32_t& family, std::string& ip,
                                     int32_t& port) {
-    sockaddr_in peer = MakeAddress(0, 0, 0);
-    socklen_t length = sizeof peer;
-    int result = ::getpeername(Descriptor(socket), reinterpret_cast<sockaddr*>(&peer), &length);
-    if (result < 0) {
-        RecordErrno();
-        result = SocketFailure;
-    }
-    CheckSocketResult(result);
-    family = peer.sin_family;
-    ip = InAddrToText(BytesOf(peer.sin_addr));
-    port = ntohs(peer.sin_port);
+    AddressOf(*this, ::getpeername, socket, family, ip, port);
 }
 
 void TIdStackWinsock::LocalAddressOf(TSocketId socket, int32_t& family, std::string& ip,
                                      int32_t& port) {
-    sockaddr_in local = MakeAddress(0, 0, 0);
-    socklen_t length = sizeof local;
-    int result = ::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length);
-    if (result < 0) {
-        RecordErrno();
-        result = SocketFailure;
-    }
-    CheckSocketResult(result);
-    family = local.sin_family;
-    ip = InAddrToText(BytesOf(local.sin_addr));
-    port = ntohs(local.sin_port);
+    AddressOf(*this, ::getsockname, socket, family, ip, port);
 }

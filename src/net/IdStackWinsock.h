@@ -63,7 +63,8 @@ public:
     virtual void Release(void* library) = 0;
 };
 
-// The system's own module calls.
+// The system's own module calls. Load takes a library from the system folder only, never one of
+// the same name in the program's folder or the current one, where the normal search looks first.
 TIdModuleCalls& SystemModuleCalls();
 
 // The socket library of Windows, loaded at run time. Load looks up every entry point of the

@@ -10,6 +10,8 @@ packages=(
     xvfb xdotool x11-apps imagemagick
     tftpd-hpa atftp curl iproute2 time valgrind strace git
     desktop-file-utils appstream man-db dpkg-dev file
+    # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 
 missing=()

@@ -56,16 +56,17 @@ private:
     int64_t FPosition = 0;
 };
 
-// A regular file opened for reading only, and only if it exists. The file is held under an
-// exclusive advisory lock while the stream is open, so a second exclusive opener (another
-// upload, another tool that locks it) is refused while this one reads it. Small reads are served
-// from a read-ahead buffer: an upload reads one block of a few hundred bytes per datagram, and a
-// system call for each would cost about as much as the datagram's own.
+// A regular file opened for reading only, and only if it exists, exclusively: on POSIX systems
+// the file is held under an exclusive advisory lock while the stream is open, so a second
+// exclusive opener (another upload, another tool that locks it) is refused while this one reads
+// it; on Windows it is opened without sharing, so no other opener at all gets in. Small reads are
+// served from a read-ahead buffer: an upload reads one block of a few hundred bytes per datagram,
+// and a system call for each would cost about as much as the datagram's own.
 class TFileStream : public TStream {
 public:
-    // Raises EFOpenError "Cannot open file %s" for an empty name, a missing file, a folder or
-    // anything else that is not a regular file, an unreadable file, or one locked by another
-    // opener.
+    // Raises EFOpenError "Cannot open file %s" for an empty name or one with a NUL character, a
+    // missing file, a folder or anything else that is not a regular file, an unreadable file, or
+    // one held by another opener.
     explicit TFileStream(const std::string& fileName);
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
@@ -81,9 +82,15 @@ public:
     static constexpr size_t ReadAheadSize = size_t{64} * 1024;
 
 private:
+    // Raises the open error for a name that no file can have: empty, or with a NUL character
+    // (the system would open the file named by the part before it).
+    static void RefuseUnusableName(const std::string& fileName);
+    static EFOpenError OpenFailure(const std::string& fileName);
+    // Reads from the file at the position, without the buffer; 0 at the end or on a failure.
     size_t ReadAt(void* buffer, size_t count, int64_t position);
 
-    int FHandle = -1;
+    // The file descriptor, or on Windows the file's handle; -1 (INVALID_HANDLE_VALUE) for none.
+    intptr_t FHandle = -1;
     int64_t FSize = 0;
     int64_t FPosition = 0;
     // The file's bytes from FBufferStart on, FBufferLength of them; allocated by the first small

@@ -7,11 +7,16 @@
 #include <thread>
 #endif
 
-// The narrow character set of this program is UTF-8. In UTF-8 no byte of a multi-byte character
-// lies in the ASCII range, and the first byte of a character never equals a continuation byte,
-// so a match of a well-formed needle can begin only at the start of a character. The plain byte
-// search is therefore correct for every text and every delimiter, the NUL character included,
-// and no code-page-aware search is needed.
+// The narrow character set of this program is UTF-8 on Linux. In UTF-8 no byte of a multi-byte
+// character lies in the ASCII range, and the first byte of a character never equals a
+// continuation byte, so a match of a well-formed needle can begin only at the start of a
+// character. The plain byte search is therefore correct for every text and every delimiter, the
+// NUL character included, and no code-page-aware search is needed.
+// On Windows the narrow set is the ANSI code page, which may be a double-byte one (Japanese,
+// Chinese, Korean). In none of Windows's double-byte code pages is the second byte of a
+// character below 0x31, so a needle whose first byte is below 0x31 cannot match inside a
+// character either: that covers the "." and NUL delimiters, the only ones the network code cuts
+// at.
 int FindSubstring(const std::string& needle, const std::string& haystack) {
     if (needle.empty()) {
         return 0;

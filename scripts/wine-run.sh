@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, in the project's own Wine prefix (build/wine, or
+# $ZEB40_WINEPREFIX), which it creates on first use in about 10 s. Console programs only: no
+# display is used, and Wine's own messages are off. The program's exit status is this script's.
+# With no program, it only makes sure the prefix exists.
+# Usage: scripts/wine-run.sh [PROGRAM.exe [ARGUMENT...]]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=${ZEB40_WINEPREFIX:-$root/build/wine}
+export WINEARCH=win64
+export WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
+ready=$WINEPREFIX/.zeb40-ready
+
+if [ ! -e "$ready" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    # Tests and test listings may start side by side: one of them makes the prefix, the others
+    # wait for it.
+    exec 9>"$WINEPREFIX.lock"
+    flock 9
+    if [ ! -e "$ready" ]; then
+        # Whatever an interrupted creation left is made again from scratch.
+        rm -rf "$WINEPREFIX"
+        # No Mono and no Gecko, whose installers would ask for them: no program here needs
+        # either. The lock is not handed to the Wine server, which outlives this script.
+        if ! WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >"$WINEPREFIX.log" 2>&1 9>&-; then
+            cat "$WINEPREFIX.log" >&2
+            echo "wine-run: could not create the Wine prefix $WINEPREFIX" >&2
+            exit 1
+        fi
+        touch "$ready"
+    fi
+    exec 9>&-
+fi
+[ $# -eq 0 ] && exit 0
+exec wine "$@"

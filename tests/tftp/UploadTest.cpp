@@ -127,6 +127,17 @@ bool Raises(const std::function<void()>& run, const std::string& message) {
     return false;
 }
 
+// Uploads source: true when the upload succeeds, false when it ends in "Timeout".
+bool SucceedsOrTimesOut(TIdTrivialFTP& client, TStream& source) {
+    try {
+        client.UploadStream(source, "/");
+        return true;
+    } catch (const EIdTFTPException& e) {
+        EXPECT_EQ(e.Message(), "Timeout");
+        return false;
+    }
+}
+
 // The work events of a successful upload of size bytes in blocks of blockSize.
 std::vector<std::string> EventsOf(int32_t size, int32_t blockSize) {
     std::vector<std::string> events = {"begin 1 " + std::to_string(size)};
@@ -509,13 +520,7 @@ TEST(Upload, SilenceEndsTheUploadAfterReceiveTimeout) {
         u.Client.SetReceiveTimeout(400);
         const std::string bytes = Pattern(3000);
         TMemoryStream source(bytes);
-        bool succeeded = true;
-        try {
-            u.Client.UploadStream(source, "/");
-        } catch (const EIdTFTPException& e) {
-            succeeded = false;
-            EXPECT_EQ(e.Message(), "Timeout");
-        }
+        const bool succeeded = SucceedsOrTimesOut(u.Client, source);
         const auto ended = std::chrono::steady_clock::now();
         u.Peer->Stop();
         EXPECT_EQ(succeeded, c.Success);
@@ -570,6 +575,46 @@ TEST(Upload, LostBlockGoesAgainAndIsNotMeasured) {
     EXPECT_EQ(u.CopiesOf(3).size(), 1u);
 }
 
+TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
+    Upload u;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Index != 3) {
+            return std::nullopt;
+        }
+        // Before the peer's own acknowledgement: everything that would derail the upload, from
+        // another port and from another address.
+        std::vector<PeerSend> sends;
+        for (PeerSocket via : {PeerSocket::Stranger, PeerSocket::StrangerAddress}) {
+            sends.push_back({via, AckPacket(2), 0});
+            sends.push_back({via, AckPacket(3), 0});
+            sends.push_back({via, AckPacket(9), 0});
+            sends.push_back({via, ErrorPacket(2, "hijacked"), 0});
+            sends.push_back({via, OptionAckPacket({{"blksize", "8"}}), 0});
+            sends.push_back({via, OptionAckPacket({{"blksize", "0"}}), 0});
+            sends.push_back({via, "", 0});
+            sends.push_back({via, AckPacket(3) + std::string(2000, 'x'), 0}); // too long
+        }
+        sends.push_back({PeerSocket::Transfer, AckPacket(3), 40});
+        return sends;
+    };
+    u.Start();
+    const std::string bytes = Pattern(3000);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    std::vector<uint16_t> numbers;
+    for (const std::string& p : u.DataPackets()) {
+        numbers.push_back(BlockOf(p));
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Events, EventsOf(3000, 512));
+    EXPECT_EQ(u.Client.BufferSize(), 516);
+    EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort());
+    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
+}
+
 TEST(Upload, NoFloodRestartsTheWait) {
     // Once block 2 (or the final block) is out, the device falls silent and a flood begins: junk
     // from its own transfer port, or the very acknowledgement awaited from a stranger. Only
@@ -612,13 +657,7 @@ TEST(Upload, NoFloodRestartsTheWait) {
         }
         u.Client.SetReceiveTimeout(300);
         TMemoryStream source(Pattern(c.Size));
-        bool succeeded = true;
-        try {
-            u.Client.UploadStream(source, "/");
-        } catch (const EIdTFTPException& e) {
-            succeeded = false;
-            EXPECT_EQ(e.Message(), "Timeout");
-        }
+        const bool succeeded = SucceedsOrTimesOut(u.Client, source);
         const auto ended = std::chrono::steady_clock::now();
         u.Peer->Stop();
         EXPECT_EQ(succeeded, c.Success);

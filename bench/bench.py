@@ -11,17 +11,27 @@ Parts, in order:
            take the start-up cost out), ours beside curl and atftp; ours' top functions.
   syscalls system calls per data block (strace -c), when strace is there.
   window   the window's upgrade run (bench/window_harness.cpp) against zeb40-flash, both to
-           zeb40-sim, in alternating rounds; --only-window runs just this part and merges its
-           section into an existing results.md.
+           zeb40-sim, in alternating rounds.
+  dup      2,000,000 bytes at block size 512 to zeb40-sim --dup 0 and --dup 0.01, in alternating
+           rounds: time and data packets per block (the sim counts the data packets it got).
+  loss     20 seeded images of 64 to 512 KiB through a lossy relay (bench/lossy_relay.py, 3 % of
+           the datagrams dropped each way) in front of tftpd-hpa, by every client: each stored
+           file compared; intact, failure reported, false success, time.
+
+--only PART (window, dup or loss) runs just that part and merges its section into an existing
+results.md.
 
 Results go to bench/results.md and to standard output. Only the Python standard library is used.
 The machine is shared: wall times are noisy, hence the pairing; instruction counts are not.
 """
 
 import argparse
+import collections
+import concurrent.futures
 import datetime
 import filecmp
 import os
+import random
 import re
 import shutil
 import signal
@@ -33,6 +43,8 @@ import tempfile
 import threading
 import time
 from pathlib import Path
+
+from lossy_relay import LossyRelay
 
 ROOT = Path(__file__).resolve().parent.parent
 BIN = ROOT / "build" / "default" / "bin"
@@ -126,12 +138,13 @@ class Server:
         self.process = None
 
 
-def run_measured(argv, stdout=subprocess.DEVNULL):
-    """Runs argv; returns (exit code, wall s, (user s, system s) of CPU, stderr text)."""
+def run_measured(argv, stdout=subprocess.DEVNULL, limit=RUN_LIMIT_S):
+    """Runs argv; returns (exit code, wall s, (user s, system s) of CPU, stderr text). A run that
+    lasts longer than limit seconds is killed (exit code -9)."""
     with tempfile.TemporaryFile() as err:
         start = time.perf_counter()
         process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=err)
-        timer = threading.Timer(RUN_LIMIT_S, process.kill)
+        timer = threading.Timer(limit, process.kill)
         timer.start()
         try:
             _, status, usage = os.wait4(process.pid, 0)
@@ -391,18 +404,20 @@ WINDOW_TARGET = 1.10
 
 
 class Sim:
-    """zeb40-sim on a free loopback port (--port 0), storing in folder; its log goes to a file."""
+    """zeb40-sim on a free loopback port (--port 0), storing in folder; its log goes to a file.
+    options: more arguments of the sim (faults)."""
 
-    def __init__(self, folder, log_path):
+    def __init__(self, folder, log_path, options=()):
         self.folder = folder
         self.log_path = log_path
+        self.options = list(options)
         self.process = None
         self.port = None
 
     def start(self):
         self.log_file = open(self.log_path, "wb")
         self.process = subprocess.Popen(
-            [str(SIM), "--port", "0", "--dir", str(self.folder)],
+            [str(SIM), "--port", "0", "--dir", str(self.folder)] + self.options,
             stdin=subprocess.DEVNULL, stdout=self.log_file, stderr=subprocess.STDOUT)
         for _ in range(100):
             found = re.search(r"listening 127\.0\.0\.1:(\d+)", self.log_path.read_text())
@@ -526,9 +541,9 @@ def bench_window(work, rounds, image_mib):
     return "\n".join(lines)
 
 
-def merge_window_section(path, section, info):
-    """Replaces the "## Window overhead" section of an existing report, keeping the others."""
-    heading = "## Window overhead"
+def merge_section(path, heading, section, info):
+    """Replaces the section under heading of an existing report, keeping the others; a report
+    without it gets it at its end."""
     text = path.read_text() if path.exists() else "# Benchmark results\n"
     command = " ".join(["bench/bench.py"] + sys.argv[1:])
     body = (f"{heading}\n\nRun {info['date']} (`{command}`), load "
@@ -544,6 +559,196 @@ def merge_window_section(path, section, info):
     path.write_text(text)
 
 
+# --- duplication ----------------------------------------------------------------------------
+
+DUP_BYTES = 2_000_000
+DUP_BLOCK = 512
+DUP_RATE = "0.01"
+DUP_TARGET = 1.10
+DATA_PACKETS_LINE = re.compile(r"^data packets (\d+) for (\d+) blocks$", re.M)
+
+
+def bench_dup(work, rounds):
+    """Duplicated datagrams must not make the client send more (RFC 1123 section 4.2.3.1).
+
+    Two zeb40-sims, one with --dup 0 and one with --dup 0.01 --seed 3 (each datagram it receives
+    or sends duplicated with that chance), take the same image at block size 512 in alternating
+    rounds, which sim goes first changing every round; a warm-up round is not counted. Each
+    upload's stored file is compared with the image; each sim logs the data packets it received
+    per upload. Returns the report section."""
+    missing = [str(p.relative_to(ROOT)) for p in (SIM, FLASH) if not p.exists()]
+    if missing:
+        reason = "skipped: " + ", ".join(missing) + " missing (cmake --build --preset default)"
+        log(f"dup: {reason}")
+        return reason
+    image = work / "dup-image.bin"
+    make_image(image, DUP_BYTES)
+    sims = {}
+    times = {rate: [] for rate in ("0", DUP_RATE)}
+    try:
+        for rate in times:
+            folder = work / f"dup-sim-{rate}"
+            folder.mkdir()
+            sims[rate] = Sim(folder, work / f"dup-sim-{rate}.log",
+                             ["--dup", rate, "--seed", "3"])
+            sims[rate].start()
+        for r in range(rounds + 1):  # round 0 warms the caches and is not counted
+            order = ("0", DUP_RATE) if r % 2 == 0 else (DUP_RATE, "0")
+            for rate in order:
+                argv = client_argv(OURS, sims[rate].port, DUP_BLOCK, image, "dup.bin")
+                code, wall, _, err = run_measured(argv)
+                if code != 0:
+                    raise BenchError(f"zeb40-flash to --dup {rate} exited {code}: {err.strip()}")
+                check_stored(image, sims[rate].folder / "dup.bin")
+                if r > 0:
+                    times[rate].append(wall)
+            sample_load(f"dup round {r}")
+    finally:
+        for sim in sims.values():
+            sim.stop()
+        image.unlink(missing_ok=True)
+    packets = {}
+    for rate, sim in sims.items():
+        counts = [(int(n), int(b)) for n, b in DATA_PACKETS_LINE.findall(sim.log_path.read_text())]
+        counts = counts[1:]  # the warm-up round's
+        packets[rate] = (statistics.median(n / b for n, b in counts), max(n / b for n, b in counts),
+                         sum(b for _, b in counts) // len(counts))
+    ratios = [d / z for d, z in zip(times[DUP_RATE], times["0"])]
+    ratio = statistics.median(ratios)
+    verdict = "met" if ratio <= DUP_TARGET else "missed"
+    med = {rate: statistics.median(v) for rate, v in times.items()}
+    log(f"dup: median {med['0']:.3f} s at --dup 0, {med[DUP_RATE]:.3f} s at --dup {DUP_RATE}; "
+        f"paired ratio {ratio:.3f} (≤ {DUP_TARGET:.2f}): {verdict}; data packets per block "
+        f"{packets['0'][0]:.4f} and {packets[DUP_RATE][0]:.4f}")
+    lines = [
+        f"{DUP_BYTES:,} random bytes at block size {DUP_BLOCK} by zeb40-flash to two zeb40-sims "
+        f"(`zeb40-sim --port 0 --dir DIR --dup RATE --seed 3`), {rounds} rounds after a warm-up "
+        "round, which sim goes first alternating; every stored file is compared with the image. "
+        "Data packets: what the sim received per upload, over the blocks it took "
+        f"({packets['0'][2]:,} per upload).",
+        "",
+        "| measure | --dup 0 | --dup " + DUP_RATE + " |",
+        "|---|---:|---:|",
+        f"| median time (s) | {med['0']:.3f} | {med[DUP_RATE]:.3f} |",
+        f"| min–max (s) | {min(times['0']):.3f}–{max(times['0']):.3f} | "
+        f"{min(times[DUP_RATE]):.3f}–{max(times[DUP_RATE]):.3f} |",
+        f"| data packets per block, median | {packets['0'][0]:.4f} | {packets[DUP_RATE][0]:.4f} |",
+        f"| data packets per block, max | {packets['0'][1]:.4f} | {packets[DUP_RATE][1]:.4f} |",
+        f"| paired ratio --dup {DUP_RATE} / --dup 0 | | {ratio:.3f} "
+        f"({min(ratios):.3f}–{max(ratios):.3f}) |",
+        "",
+        f"Target: median paired ratio ≤ {DUP_TARGET:.2f}: {verdict} ({ratio:.3f}).",
+    ]
+    return "\n".join(lines)
+
+
+# --- loss -----------------------------------------------------------------------------------
+
+LOSS_RATE = 0.03
+LOSS_IMAGES = 20
+LOSS_MIN, LOSS_MAX = 64 * 1024, 512 * 1024
+LOSS_BLOCK = 1500
+LOSS_TARGET = 0.5
+LOSS_LIMIT_S = 900  # one upload; the slowest client needs minutes for one image at this loss
+
+
+def loss_upload(server, client, image, seed, remote):
+    """One upload through its own relay (seed: the relay's dice). Returns (outcome, wall s,
+    datagrams dropped)."""
+    with LossyRelay(server.port, LOSS_RATE, seed) as relay:
+        code, wall, _, _ = run_measured(client_argv(client, relay.port, LOSS_BLOCK, image, remote),
+                                        limit=LOSS_LIMIT_S)
+        dropped = sum(relay.dropped.values())
+    stored = server.folder / remote
+    want = image.stat().st_size
+    if code == 0:
+        # The server's child may still be closing the file when the client has ended.
+        for _ in range(40):
+            if stored.exists() and stored.stat().st_size == want:
+                break
+            time.sleep(0.05)
+        intact = stored.exists() and filecmp.cmp(image, stored, shallow=False)
+        outcome = "intact" if intact else "false success"
+    else:
+        outcome = "killed" if code == -9 else "failure reported"
+    stored.unlink(missing_ok=True)
+    return outcome, wall, dropped
+
+
+def bench_loss(server, work, jobs):
+    """A lossy network, and who recovers fastest. Every client uploads the same 20 seeded images
+    through a relay of its own that drops 3 % of the datagrams each way (the relay's dice seeded
+    by the image's number). zeb40-flash uploads them one after the other; the others, which wait
+    seconds for every loss, run jobs at a time, so that the part ends in minutes. Returns the
+    report section."""
+    images = []
+    for seed in range(1, LOSS_IMAGES + 1):
+        rng = random.Random(seed)
+        path = work / f"loss-image-{seed}.bin"
+        path.write_bytes(rng.randbytes(rng.randint(LOSS_MIN, LOSS_MAX)))
+        images.append((seed, path))
+    results = {c: [] for c in CLIENTS}
+    try:
+        for seed, path in images:
+            results[OURS].append(loss_upload(server, OURS, path, seed, f"loss-ours-{seed}.bin"))
+        log(f"loss: {OURS} done, median {statistics.median(r[1] for r in results[OURS]):.2f} s")
+        sample_load("loss, ours")
+        others = [(c, seed, path) for seed, path in images for c in CLIENTS if c != OURS]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+            futures = {pool.submit(loss_upload, server, c, path, seed, f"loss-{c}-{seed}.bin"): c
+                       for c, seed, path in others}
+            for future in concurrent.futures.as_completed(futures):
+                results[futures[future]].append(future.result())
+        sample_load("loss, others")
+    finally:
+        for _, path in images:
+            path.unlink(missing_ok=True)
+    summary = {}
+    for c in CLIENTS:
+        outcomes = dict(collections.Counter(r[0] for r in results[c]))
+        walls = [r[1] for r in results[c]]
+        summary[c] = {
+            "outcomes": outcomes,
+            "median": statistics.median(walls),
+            "range": (min(walls), max(walls)),
+            "dropped": statistics.median(r[2] for r in results[c]),
+        }
+        log(f"loss {c}: {outcomes}, median {summary[c]['median']:.2f} s")
+    faster = min((c for c in CLIENTS if c != OURS), key=lambda c: summary[c]["median"])
+    ratio = summary[OURS]["median"] / summary[faster]["median"]
+    ours = summary[OURS]["outcomes"]
+    honest = ours.get("false success", 0) == 0 and ours.get("killed", 0) == 0
+    verdict = "met" if honest and ratio <= LOSS_TARGET else "missed"
+    lines = [
+        f"{LOSS_IMAGES} random images of {LOSS_MIN // 1024} to {LOSS_MAX // 1024} KiB (seeds 1 "
+        f"to {LOSS_IMAGES}), block size {LOSS_BLOCK}, tftpd-hpa behind `bench/lossy_relay.py`, "
+        f"which drops {LOSS_RATE * 100:.0f} % of the datagrams each way (its dice seeded by the image's "
+        "number; a repeated request goes into the same transfer). Each upload has a relay of its "
+        f"own; zeb40-flash uploads one image at a time, curl and atftp {jobs} at a time (each "
+        "waits seconds for every loss, and one at a time the part would take more than half an "
+        "hour; the CPU they share is idle most of that time). Time: the client process, from "
+        "start to exit; every stored file is compared with the image.",
+        "",
+        "| client | intact | failure reported | false success | killed (limit "
+        f"{LOSS_LIMIT_S} s) | median time (s) | min–max (s) | datagrams dropped per upload, "
+        "median |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    for c in CLIENTS:
+        o = summary[c]["outcomes"]
+        lines.append(f"| {c} | {o.get('intact', 0)} | {o.get('failure reported', 0)} | "
+                     f"{o.get('false success', 0)} | {o.get('killed', 0)} | "
+                     f"{summary[c]['median']:.2f} | {summary[c]['range'][0]:.2f}–"
+                     f"{summary[c]['range'][1]:.2f} | {summary[c]['dropped']:.0f} |")
+    lines += [
+        "",
+        f"Target: zeb40-flash never reports a false success, and its median time is at most "
+        f"{LOSS_TARGET:.1f} × that of the faster other client ({faster}): {verdict} "
+        f"(ratio {ratio:.3f}).",
+    ]
+    return "\n".join(lines)
+
+
 # --- report ---------------------------------------------------------------------------------
 
 
@@ -551,7 +756,7 @@ def fmt_ratio(value):
     return f"{value:.3f}"
 
 
-def write_report(path, info, wall, memory, cpu, syscalls, window, rounds, image_mib, seconds):
+def write_report(path, info, wall, memory, cpu, syscalls, sections, rounds, image_mib, seconds):
     lines = []
     add = lines.append
     add("# Benchmark results")
@@ -647,10 +852,11 @@ def write_report(path, info, wall, memory, cpu, syscalls, window, rounds, image_
     for line in targets(wall, memory):
         add(f"- {line}")
     add("")
-    add("## Window overhead")
-    add("")
-    add(window)
-    add("")
+    for heading, section in sections.items():
+        add(heading)
+        add("")
+        add(section)
+        add("")
     path.write_text("\n".join(lines))
 
 
@@ -671,23 +877,53 @@ def targets(wall, memory):
     return out
 
 
-def main_window_only(args):
+SECTIONS = {
+    "window": "## Window overhead",
+    "dup": "## Duplication",
+    "loss": "## Loss through a relay",
+}
+
+
+def run_part(part, args, work, server):
+    if part == "window":
+        return bench_window(work, args.rounds, args.image_mib)
+    if part == "dup":
+        # One upload takes a tenth of a second, so that scheduling moves single times by a third:
+        # four times the rounds keep the median of the ratios steady, in half a minute.
+        return bench_dup(work, 4 * args.rounds)
+    return bench_loss(server, work, args.loss_jobs)
+
+
+def main_only(args):
+    """One part of window, dup, loss; its section replaces the one in the report."""
     info = {
         "date": datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z"),
         "load_start": load_average(),
     }
-    log(f"bench: {info['date']}, window part only, load {info['load_start']:.2f}")
+    log(f"bench: {info['date']}, {args.only} part only, load {info['load_start']:.2f}")
     work = Path(tempfile.mkdtemp(prefix="zeb40-bench-", dir="/tmp"))
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    server = None
     try:
-        window = bench_window(work, args.rounds, args.image_mib)
+        if args.only == "loss":
+            served = work / "served"
+            served.mkdir()
+            server = Server(served)
+            server.start()
+        section = run_part(args.only, args, work, server)
     except BenchError as e:
         sys.exit(f"bench: {e}")
     finally:
+        if server is not None:
+            server.stop()
         shutil.rmtree(work, ignore_errors=True)
     info["load_end"] = load_average()
-    merge_window_section(args.output, window, info)
-    log(f"bench: window section merged into {args.output}")
+    loads = [v for _, v in load_samples]
+    if loads:
+        section += (f"\n\nLoad (1-minute average) while running: {min(loads):.2f} to "
+                    f"{max(loads):.2f}.")
+    merge_section(args.output, SECTIONS[args.only], section, info)
+    log(f"bench: {args.only} section merged into {args.output}")
 
 
 def main():
@@ -697,6 +933,12 @@ def main():
     parser.add_argument("--skip-wall", action="store_true")
     parser.add_argument("--skip-memory", action="store_true")
     parser.add_argument("--skip-callgrind", action="store_true")
+    parser.add_argument("--skip-dup", action="store_true")
+    parser.add_argument("--skip-loss", action="store_true")
+    parser.add_argument("--loss-jobs", type=int, default=20,
+                        help="uploads of the other clients at a time in the loss part")
+    parser.add_argument("--only", choices=sorted(SECTIONS),
+                        help="only this part; its section replaces the one in --output")
     parser.add_argument("--only-window", action="store_true",
                         help="only the window part; its section replaces the one in --output")
     parser.add_argument("--output", type=Path, default=ROOT / "bench" / "results.md")
@@ -704,7 +946,9 @@ def main():
     if args.rounds < 5:
         parser.error("--rounds must be at least 5")
     if args.only_window:
-        main_window_only(args)
+        args.only = "window"
+    if args.only:
+        main_only(args)
         return
     for tool in (str(FLASH), TFTPD, GNU_TIME, "curl", "atftp", "valgrind", "callgrind_annotate"):
         if shutil.which(tool) is None:
@@ -741,7 +985,10 @@ def main():
         if not args.skip_callgrind:
             cpu = bench_cpu(server, work)
             syscalls = bench_syscalls(server, work)
-        window = bench_window(work, args.rounds, args.image_mib)
+        sections = {SECTIONS["window"]: run_part("window", args, work, server)}
+        for part in ("dup", "loss"):
+            if not getattr(args, f"skip_{part}"):
+                sections[SECTIONS[part]] = run_part(part, args, work, server)
     except BenchError as e:
         sys.exit(f"bench: {e}")
     finally:
@@ -749,8 +996,8 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
     info["load_end"] = load_average()
     seconds = time.perf_counter() - began
-    write_report(args.output, info, wall, memory, cpu, syscalls, window, args.rounds, args.image_mib,
-                 seconds)
+    write_report(args.output, info, wall, memory, cpu, syscalls, sections, args.rounds,
+                 args.image_mib, seconds)
     for line in targets(wall, memory):
         log(f"target: {line}")
     log(f"bench: {seconds:.0f} s; results in {args.output}")

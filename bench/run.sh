@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds zeb40-flash and runs the loopback benchmarks (bench/bench.py); writes bench/results.md.
-# Takes a few minutes; not part of CI. Options go to bench.py (--rounds N, --skip-callgrind, ...).
+# Takes about a quarter of an hour; not part of CI. Options go to bench.py (--rounds N,
+# --skip-callgrind, --only dup, --only loss, ...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh

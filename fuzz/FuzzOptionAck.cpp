@@ -1,5 +1,6 @@
-// Option acknowledgements: the block size is taken only from a first option named "blksize" (any
-// case) with a value in 1..65464; anything else leaves the block size or fails cleanly.
+// Option acknowledgements: the block size is taken from the first option named "blksize" (any
+// case), wherever it stands, with a value in 1..65464; anything else leaves the block size or
+// fails cleanly.
 #include "FuzzCheck.h"
 #include "base/IntegerText.h"
 #include "net/IdStack.h"
@@ -10,25 +11,32 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
-// The fields of the packet after the opcode: name and value, each up to a NUL or the end.
-struct TFirstOption {
+struct TOption {
     std::string Name;
     std::string Value;
 };
 
-TFirstOption FirstOption(std::string_view packet) {
-    TFirstOption option;
+// The fields of the packet after the opcode, read as name and value pairs, each field up to a NUL
+// or the end.
+std::vector<TOption> Options(std::string_view packet) {
+    std::vector<TOption> options;
     size_t i = 2;
-    for (; i < packet.size() && packet[i] != '\0'; ++i) {
-        option.Name += packet[i];
+    while (i < packet.size()) {
+        TOption option;
+        for (; i < packet.size() && packet[i] != '\0'; ++i) {
+            option.Name += packet[i];
+        }
+        for (++i; i < packet.size() && packet[i] != '\0'; ++i) {
+            option.Value += packet[i];
+        }
+        ++i;
+        options.push_back(std::move(option));
     }
-    for (++i; i < packet.size() && packet[i] != '\0'; ++i) {
-        option.Value += packet[i];
-    }
-    return option;
+    return options;
 }
 
 bool IsBlockSizeName(const std::string& name) {
@@ -50,15 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // whole run, so that no socket service is started per input.
     static const std::unique_ptr<TIdTrivialFTP> client = std::make_unique<TIdTrivialFTP>(nullptr);
     const std::string_view packet(reinterpret_cast<const char*>(data), size);
-    const TFirstOption option = FirstOption(packet);
-    const bool named = IsBlockSizeName(option.Name);
+    TOption option;
+    bool named = false;
+    for (const TOption& o : Options(packet)) {
+        if (IsBlockSizeName(o.Name)) {
+            option = o;
+            named = true;
+            break;
+        }
+    }
     int32_t value = 0;
     const bool numeric = TryTextToInt(option.Value, value);
 
     int32_t blockSize = -7;
     try {
         const bool taken = OptionAckBlockSize(packet, blockSize);
-        FUZZ_CHECK(taken == named, "only a first option named blksize is taken");
+        FUZZ_CHECK(taken == named, "the first option named blksize is taken");
         if (taken) {
             FUZZ_CHECK(numeric && blockSize == value, "the value is the option's integer");
             FUZZ_CHECK(blockSize >= TFTPMinBlockSize && blockSize <= TFTPMaxBlockSize,

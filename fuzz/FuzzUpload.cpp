@@ -4,17 +4,20 @@
 //
 // Input: two bytes give the size of the image (0..16383); then records, each a header byte and a
 // datagram. Header 0xFF is a time-out. Otherwise bit 7 says the datagram comes from a stranger
-// (another port) instead of the device, bit 6 that two length bytes follow instead of one, and
-// the datagram's bytes follow the length. The input ends in time-outs.
+// (another address), bit 5 that it comes from another port of the device's address, bit 6 that
+// two length bytes follow instead of one, and the datagram's bytes follow the length. The input
+// ends in time-outs.
 //
 // Checked on every run, against a model of the exchange kept here:
 // - the upload succeeds or fails with an exception of the network, TFTP or conversion family;
-// - the request goes to the device's address and port, every later send to the sender of the
-//   first answer, and every later send is a data packet;
+// - the request goes once to the device's address and port, every later send to the sender of
+//   the first answer from the device's address, and every later send is a data packet;
 // - the block size is 512 unless the first answer is an option acknowledgement naming another;
 //   no block is larger, and every block before the last new one has exactly that size;
-// - each new block's number is the previous one's plus one (mod 65536), a resend repeats the
-//   packet last sent, and the new blocks carry the image's bytes in order;
+// - each new block's number is the previous one's plus one (mod 65536), and it follows the first
+//   answer or the acknowledgement of the block before; a resend repeats the packet last sent and
+//   follows a time-out, never a datagram (RFC 1123 section 4.2.3.1); a datagram that is not
+//   taken is answered by nothing; the new blocks carry the image's bytes in order;
 // - a success has sent the whole image, ending with a short block.
 #include "FuzzCheck.h"
 #include "base/Streams.h"
@@ -35,14 +38,21 @@ namespace {
 constexpr const char* DeviceIP = "127.0.0.1";
 constexpr int32_t RequestPort = 69;
 constexpr int32_t DevicePort = 6001;
+constexpr int32_t OtherDevicePort = 6003;
 constexpr const char* StrangerIP = "127.0.0.3";
 constexpr int32_t StrangerPort = 6002;
 constexpr TSocketId FakeSocket = 5;
 
 struct TDatagram {
     bool Timeout = false;
-    bool Stranger = false;
+    bool Stranger = false;  // another address
+    bool OtherPort = false; // the device's address, another port
     std::string Bytes;
+
+    std::string IP() const { return Stranger ? StrangerIP : DeviceIP; }
+    int32_t Port() const {
+        return Stranger ? StrangerPort : OtherPort ? OtherDevicePort : DevicePort;
+    }
 };
 
 struct TSend {
@@ -51,9 +61,9 @@ struct TSend {
     std::string Bytes;
 };
 
-// A receive as the engine took it, with the number of sends made before it.
-struct TDelivery {
-    TDatagram Datagram;
+// What ended a wait, a received datagram or a time-out, with the number of sends made before it.
+struct TEvent {
+    TDatagram Datagram; // Timeout set for a time-out
     size_t SendsBefore;
 };
 
@@ -61,7 +71,7 @@ class TFuzzStack : public TIdStack {
 public:
     std::deque<TDatagram> Pending;
     std::vector<TSend> Sends;
-    std::vector<TDelivery> Delivered;
+    std::vector<TEvent> Events;
     int32_t LastError = 0;
     bool Open = false;
 
@@ -95,10 +105,10 @@ public:
         FUZZ_CHECK(!Pending.empty() && !Pending.front().Timeout, "receive only after a wait");
         TDatagram d = std::move(Pending.front());
         Pending.pop_front();
-        ip = d.Stranger ? StrangerIP : DeviceIP;
-        port = d.Stranger ? StrangerPort : DevicePort;
+        ip = d.IP();
+        port = d.Port();
         const auto count = static_cast<int32_t>(d.Bytes.size());
-        Delivered.push_back({d, Sends.size()});
+        Events.push_back({d, Sends.size()});
         if (count > length) {
             // As the binding reports a datagram cut short by the buffer.
             LastError = Id_WSAEMSGSIZE;
@@ -111,6 +121,11 @@ public:
     }
     int32_t SockSelect(TIdSocketList* readList, TIdSocketList*, TIdSocketList*, int32_t) override {
         const bool ready = !Pending.empty() && !Pending.front().Timeout;
+        if (!ready) {
+            TDatagram timeout;
+            timeout.Timeout = true;
+            Events.push_back({timeout, Sends.size()});
+        }
         if (!Pending.empty() && Pending.front().Timeout) {
             Pending.pop_front();
         }
@@ -165,6 +180,7 @@ std::deque<TDatagram> CutDatagrams(const uint8_t* data, size_t size) {
             continue;
         }
         d.Stranger = (header & 0x80) != 0;
+        d.OtherPort = (header & 0x20) != 0;
         size_t length = 0;
         if ((header & 0x40) != 0) {
             if (i + 2 > size) {
@@ -188,18 +204,15 @@ std::deque<TDatagram> CutDatagrams(const uint8_t* data, size_t size) {
 
 // The block size the device agreed to: an option acknowledgement as the first answer may name
 // one; anything later cannot change what the device expects.
-int32_t AgreedBlockSize(const std::vector<TDelivery>& delivered) {
-    if (delivered.empty() || Word(delivered.front().Datagram.Bytes, 0) != TFTP_OACK) {
-        return TFTPDefaultBlockSize;
-    }
+int32_t AgreedBlockSize(const TDatagram& first) {
     int32_t blockSize = TFTPDefaultBlockSize;
-    try {
-        if (OptionAckBlockSize(delivered.front().Datagram.Bytes, blockSize)) {
-            return blockSize;
+    if (Word(first.Bytes, 0) == TFTP_OACK) {
+        try {
+            OptionAckBlockSize(first.Bytes, blockSize);
+        } catch (const Exception&) {
         }
-    } catch (const Exception&) {
     }
-    return TFTPDefaultBlockSize;
+    return blockSize;
 }
 
 std::string Image(size_t size) {
@@ -250,20 +263,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TSend& request = fake.Sends.front();
     FUZZ_CHECK(request.IP == DeviceIP && request.Port == RequestPort, "request to the device");
     FUZZ_CHECK(request.Bytes == MakeWriteRequest("/", tfOctet, 1500), "the request's bytes");
+
+    // The first answer: the first datagram received from the device's address, whatever its port.
+    const std::vector<TEvent>& events = fake.Events;
+    size_t first = 0;
+    while (first < events.size() &&
+           (events[first].Datagram.Timeout || events[first].Datagram.Stranger)) {
+        ++first;
+    }
+    const bool answered = first < events.size();
+    const std::string peerIP = answered ? events[first].Datagram.IP() : "";
+    const int32_t peerPort = answered ? events[first].Datagram.Port() : 0;
+    // A datagram taken by the upload: the first answer, and every later one of the transfer peer.
+    const auto taken = [&](size_t k) {
+        const TDatagram& d = events[k].Datagram;
+        return answered && !d.Timeout &&
+               (k == first || (k > first && d.IP() == peerIP && d.Port() == peerPort));
+    };
+    for (size_t k = 0; k < events.size(); ++k) {
+        const size_t sendsAfter =
+            k + 1 < events.size() ? events[k + 1].SendsBefore : fake.Sends.size();
+        FUZZ_CHECK(events[k].Datagram.Timeout || taken(k) || sendsAfter == events[k].SendsBefore,
+                   "a datagram not taken is answered by nothing");
+    }
     if (fake.Sends.size() == 1) {
         FUZZ_CHECK(!succeeded, "no success without a block");
         return 0;
     }
-    FUZZ_CHECK(!fake.Delivered.empty(), "blocks only after an answer");
-    const TDatagram& first = fake.Delivered.front().Datagram;
-    const std::string peerIP = first.Stranger ? StrangerIP : DeviceIP;
-    const int32_t peerPort = first.Stranger ? StrangerPort : DevicePort;
-    const int32_t blockSize = AgreedBlockSize(fake.Delivered);
+    FUZZ_CHECK(answered, "blocks only after an answer from the device's address");
+    FUZZ_CHECK(events[first].SendsBefore == 1, "the request is sent once");
+    const int32_t blockSize = AgreedBlockSize(events[first].Datagram);
 
     std::string sent; // the image bytes of the new blocks, in order
     std::optional<uint16_t> lastBlock;
     bool lastShort = false;
+    size_t trigger = 0; // the event that each send follows: the last one before it
     for (size_t i = 1; i < fake.Sends.size(); ++i) {
+        while (trigger + 1 < events.size() && events[trigger + 1].SendsBefore <= i) {
+            ++trigger;
+        }
+        const TDatagram& cause = events[trigger].Datagram;
         const TSend& s = fake.Sends[i];
         FUZZ_CHECK(s.IP == peerIP && s.Port == peerPort, "data go to the transfer peer only");
         FUZZ_CHECK(s.Bytes.size() >= 4 && Word(s.Bytes, 0) == TFTP_DATA, "sends are data");
@@ -271,11 +310,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(payload <= static_cast<size_t>(blockSize), "no block beyond the block size");
         const uint16_t number = Word(s.Bytes, 2);
         if (i > 1 && s.Bytes == fake.Sends[i - 1].Bytes) {
-            continue; // a resend of the packet in flight
+            FUZZ_CHECK(cause.Timeout, "a block goes again after a time-out only");
+            continue;
         }
+        FUZZ_CHECK(!cause.Timeout && taken(trigger), "a new block answers a datagram taken");
         if (lastBlock) {
             FUZZ_CHECK(!lastShort, "nothing new after the short block");
             FUZZ_CHECK(number == static_cast<uint16_t>(*lastBlock + 1), "blocks advance by one");
+            FUZZ_CHECK(Word(cause.Bytes, 0) == TFTP_ACK && Word(cause.Bytes, 2) == *lastBlock,
+                       "only the acknowledgement of the block held asks for the next");
+        } else {
+            FUZZ_CHECK(trigger == first, "the first block answers the first answer");
+            const bool ack = Word(cause.Bytes, 0) == TFTP_ACK;
+            FUZZ_CHECK(number == (ack ? static_cast<uint16_t>(Word(cause.Bytes, 2) + 1) : 1),
+                       "the first block follows the block the first answer acknowledged");
         }
         lastBlock = number;
         lastShort = payload < static_cast<size_t>(blockSize);

@@ -27,10 +27,12 @@ WRQ = b"\x00\x02/\x00octet\x00blksize\x001500\x00"
 assert len(WRQ) == 23
 
 
-def record(datagram, stranger=False):
+def record(datagram, stranger=False, other_port=False):
+    """stranger: from another address; other_port: from another port of the device's address."""
+    header = (0x80 if stranger else 0) | (0x20 if other_port else 0)
     if len(datagram) < 256:
-        return bytes([0x80 if stranger else 0x00, len(datagram)]) + datagram
-    return bytes([0xC0 if stranger else 0x40]) + word(len(datagram)) + datagram
+        return bytes([header, len(datagram)]) + datagram
+    return bytes([header | 0x40]) + word(len(datagram)) + datagram
 
 
 TIMEOUT = b"\xff"
@@ -63,6 +65,14 @@ seeds = {
         "future_ack": upload(3000, record(ack(0)), record(ack(1)), record(ack(5)),
                              record(ack(6))),
         "oversized": upload(100, record(ack(0) + b"x" * 600)),
+        "stranger_first": upload(600, record(oack((b"blksize", b"8")), stranger=True),
+                                 record(ack(0)), record(ack(1)), record(ack(2))),
+        "other_port": upload(1200, record(ack(0), other_port=True), record(ack(1)),
+                             record(ack(1), other_port=True), record(ack(2), other_port=True)),
+        "lost_block": upload(1100, record(ack(0)), TIMEOUT, record(ack(1)), TIMEOUT, TIMEOUT,
+                             record(ack(2)), record(ack(3))),
+        "junk": upload(700, record(ack(0)), record(word(99) + b"junk"), record(ack(0)),
+                       record(oack((b"blksize", b"8"))), record(ack(1)), record(ack(2))),
     },
     "fuzz_option_ack": {
         "blksize1500": oack((b"blksize", b"1500")),

@@ -4,16 +4,22 @@ and duplication on 127.0.0.1, each one classified. Standard library only.
 
 usage: soak.py BIN_DIR COUNT [FIRST_SEED]
 
+Every upload is also measured by the data packets the device received (its "data packets N for B
+blocks" line): beyond one packet per block, each loss the device logs (a data packet it dropped,
+an acknowledgement it lost on the way back) explains one packet sent again. An upload that sends
+more than EXCESS_LIMIT packets per block beyond those is a FAULT: a client that answers duplicates
+floods the network (RFC 1123 section 4.2.3.1), and one whose time-out fires early does too.
+
 Outcomes:
   stored         flash said sent, and the device stored the image byte for byte
-  stored-final-ack-lost  the same, after the final acknowledgement was lost (flash ended on its
-                 time-out, as designed: the device is taken to have rebooted)
+  stored-final-ack-lost  the same, after every acknowledgement of the final block was lost (flash
+                 ended on its time-out, as designed: the device is taken to have rebooted)
   failed         flash reported a failure (exit 1 or 2); the device stored nothing complete
   FAULT-*        success reported while the stored image differs (and the log does not show the
                  designed final-ack loss), a failure reported although the device stored the image
                  is counted as failed-but-stored (not a fault), a hang (the wall-clock bound hit),
                  a crash or any other exit
-Prints a table of outcomes with counts and the duplication figures; exits 1 on any FAULT.
+Prints a table of outcomes with counts and the data packet figures; exits 1 on any FAULT.
 """
 import collections
 import hashlib
@@ -29,9 +35,12 @@ import time
 
 LOSS = os.environ.get("SOAK_LOSS", "0.05")
 DUP = os.environ.get("SOAK_DUP", "0.05")
-RETRANSMIT_MS = "200"
-FLASH_TIMEOUT_MS = "1000"
-WALL_CLOCK_S = 90  # per upload
+# The device's own retransmission of its answers; it gives up after RETRIES of them in a row.
+RETRANSMIT_MS = "500"
+RETRIES = "6"
+FLASH_TIMEOUT_MS = "2000"
+EXCESS_LIMIT = 1.1
+WALL_CLOCK_S = 120  # per upload
 MAX_SIZE = 3 * 1024 * 1024
 
 
@@ -52,7 +61,7 @@ def start_sim(bin_dir, folder, seed, log_path):
     sim = subprocess.Popen(
         [os.path.join(bin_dir, "zeb40-sim"), "--bind", "127.0.0.1", "--port", "0", "--dir", folder,
          "--once", "--loss", LOSS, "--dup", DUP, "--seed", str(seed), "--retransmit",
-         RETRANSMIT_MS],
+         RETRANSMIT_MS, "--retries", RETRIES],
         stdout=log, stderr=subprocess.STDOUT)
     log.close()
     deadline = time.monotonic() + 10
@@ -115,15 +124,32 @@ def run_one(bin_dir, seed, scratch):
     final_ack_lost = False
     if received:
         after = log[received.end():]
-        final_ack_lost = re.search(r"^dropped send ACK \d+$", after, re.M) is not None
+        # Every acknowledgement of the final block lost: the first one and each sent again for a
+        # copy of the block.
+        drops = len(re.findall(r"^dropped send ACK \d+$", after, re.M))
+        final_ack_lost = drops > 0 and drops >= 1 + len(re.findall(r"acknowledged again$", after,
+                                                                   re.M))
     dup_answers = len(re.findall(r"acknowledged again$", log, re.M))
-    datagrams = len(re.findall(r"^(?:duplicated receive|dropped receive)", log, re.M))
+    counted = re.search(r"^data packets (\d+) for (\d+) blocks$", log, re.M)
+    packets = int(counted.group(1)) if counted else 0
+    blocks = max(int(counted.group(2)) if counted else 0, 1)
+    # Each data packet the device dropped, and each acknowledgement it lost on the way, may have
+    # made the client send a block again; an acknowledgement the device lost when it sent it
+    # again on its own time-out made it send nothing.
+    losses = 0
+    before = ""
+    for line in log.splitlines():
+        if line.startswith("dropped receive DATA ") or (
+                line.startswith("dropped send ACK ") and not before.startswith("retransmit ")):
+            losses += 1
+        before = line
+    per_block = packets / blocks
+    excess = max(packets - losses, 0) / blocks
 
     code = flash.returncode
     if code == 0:
         if stored_ok:
-            outcome = "stored-final-ack-lost" if final_ack_lost and elapsed * 1000 >= int(
-                FLASH_TIMEOUT_MS) else "stored"
+            outcome = "stored-final-ack-lost" if final_ack_lost else "stored"
         elif final_ack_lost:
             outcome = "accepted: final ack lost, stored differs"
         else:
@@ -136,11 +162,15 @@ def run_one(bin_dir, seed, scratch):
         outcome = "FAULT hang (wall-clock bound hit)"
     else:
         outcome = "FAULT crash or other exit %d" % code
+    if not counted and not outcome.startswith("FAULT"):
+        outcome = "FAULT the device logged no data packet count"
+    if excess > EXCESS_LIMIT and not outcome.startswith("FAULT"):
+        outcome = "FAULT %.2f data packets per block beyond the losses" % excess
     shutil.rmtree(folder, ignore_errors=True)
     os.remove(source)
     return {"seed": seed, "size": size, "outcome": outcome, "seconds": elapsed,
-            "dup_answers": dup_answers, "faults": datagrams, "log": log,
-            "stderr": flash.stderr}
+            "dup_answers": dup_answers, "per_block": per_block, "excess": excess,
+            "losses": losses, "log": log, "stderr": flash.stderr}
 
 
 def main():
@@ -153,9 +183,10 @@ def main():
         for i in range(count):
             r = run_one(bin_dir, first_seed + i, scratch)
             results.append(r)
-            print("%4d seed %-6d %8d bytes %6.2f s  %5d re-acks  %s" % (
-                i + 1, r["seed"], r["size"], r["seconds"], r["dup_answers"], r["outcome"]),
-                flush=True)
+            print("%4d seed %-6d %8d bytes %6.2f s  %5d losses  %5.3f packets per block, "
+                  "%5.3f beyond the losses  %s" % (
+                      i + 1, r["seed"], r["size"], r["seconds"], r["losses"], r["per_block"],
+                      r["excess"], r["outcome"]), flush=True)
             if r["outcome"].startswith("FAULT") and out_dir:
                 os.makedirs(out_dir, exist_ok=True)
                 with open(os.path.join(out_dir, "seed%d.log" % r["seed"]), "w") as f:
@@ -170,6 +201,7 @@ def main():
         print("%-60s %6d" % (outcome, n))
     secs = [r["seconds"] for r in results]
     acks = [r["dup_answers"] for r in results]
+    excess = [r["excess"] for r in results]
     mib = sum(r["size"] for r in results) / 1048576
     print()
     print("uploads %d, %.1f MiB, seconds per upload: mean %.2f, median %.2f, max %.2f, total %.1f"
@@ -177,6 +209,8 @@ def main():
              sum(secs)))
     print("duplicate data blocks acknowledged again by the device per upload: mean %.1f, max %d"
           % (statistics.mean(acks), max(acks)))
+    print("data packets per block beyond the losses: mean %.3f, max %.3f (limit %.2f)"
+          % (statistics.mean(excess), max(excess), EXCESS_LIMIT))
     faults = sum(n for o, n in table.items() if o.startswith("FAULT"))
     print("faults: %d" % faults)
     return 1 if faults else 0

@@ -3,7 +3,6 @@
 #include "net/Idexception.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <limits>
 #include <vector>
@@ -11,6 +10,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The error by which Windows reports, on a later receive, that an earlier datagram met a closed
+// port (an ICMP "port unreachable"): about the past, and nothing the transfer peer said.
+constexpr int32_t WSAEConnReset = 10054;
 
 // Closes the upload on every path once its work scope is open: the work scope first, then the
 // socket. A failure already on its way to the caller goes on unchanged; an exception of the
@@ -48,13 +51,292 @@ void PutWord(char* at, uint16_t value) {
     at[1] = static_cast<char>(value & 0xFF);
 }
 
-// The time left until deadline, in whole milliseconds rounded up, never below 0.
-int32_t MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int32_t>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+uint16_t AckedBlock(std::string_view ack) {
+    return NetBytesToWord(ack.size() > 2 ? ack.substr(2) : "");
 }
 
+// A point ms milliseconds after from; none (the end of time) for a negative ms, a wait without
+// limit.
+Clock::time_point After(Clock::time_point from, int32_t ms) {
+    return ms < 0 ? Clock::time_point::max() : from + std::chrono::milliseconds(ms);
+}
+
+// The wait from now until due in whole milliseconds, rounded up, never below 0; NoTimeLimit
+// when due is the end of time.
+int32_t WaitUntil(Clock::time_point due, Clock::time_point now) {
+    if (due == Clock::time_point::max()) {
+        return NoTimeLimit;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+    return static_cast<int32_t>(
+        std::clamp<decltype(left)>(left, 0, std::numeric_limits<int32_t>::max()));
+}
+
+// The retransmission time-out of RFC 6298 section 2. The caller keeps Karn's rule: it measures
+// only packets sent once, so a back-off stays until such a packet is acknowledged.
+class TRetransmitTimer {
+public:
+    Clock::duration Timeout() const { return FTimeout; }
+
+    void Measure(Clock::duration roundTrip) {
+        if (!FMeasured) {
+            // RFC 6298 section 2.2: the first measurement.
+            FSmoothed = roundTrip;
+            FVariation = roundTrip / 2;
+            FMeasured = true;
+        } else {
+            // RFC 6298 section 2.3, with beta = 1/4 and alpha = 1/8; the variation first, from
+            // the smoothed time before this measurement.
+            const Clock::duration error =
+                FSmoothed > roundTrip ? FSmoothed - roundTrip : roundTrip - FSmoothed;
+            FVariation = (3 * FVariation + error) / 4;
+            FSmoothed = (7 * FSmoothed + roundTrip) / 8;
+        }
+        // K = 4.
+        FTimeout =
+            Bounded(FSmoothed + std::max<Clock::duration>(TFTPClockGranularity, 4 * FVariation));
+    }
+
+    // RFC 6298 section 5.5: the same packet goes again after twice the time.
+    void BackOff() { FTimeout = Bounded(2 * FTimeout); }
+
+private:
+    static Clock::duration Bounded(Clock::duration timeout) {
+        return std::clamp<Clock::duration>(timeout, TFTPMinRetransmitTime, TFTPMaxRetransmitTime);
+    }
+
+    bool FMeasured = false;
+    Clock::duration FSmoothed{};
+    Clock::duration FVariation{};
+    Clock::duration FTimeout = TFTPInitialRetransmitTime;
+};
+
 } // namespace
+
+// One upload, from the request to the end. Waits and receives are in Await, which drops every
+// datagram the upload must not hear; what is sent and what changes is decided in Decide alone,
+// once per datagram taken and per time that has come. The buffers are made at the start and grown
+// once, when the first answer agrees a larger block: nothing is allocated per block.
+class TIdTrivialFTP::TUpload {
+public:
+    TUpload(TIdTrivialFTP& client, TStream& source, const std::string& remoteFile)
+        : FClient(client), FSource(source),
+          FRequest(MakeWriteRequest(remoteFile, client.FTransferMode, client.FRequestedBlockSize)),
+          FPacket(static_cast<size_t>(TFTPDefaultBlockSize + TFTPHeaderSize)),
+          FReceived(FPacket.size()) {}
+
+    void Run() {
+        FClient.SetBufferSize(TFTPDefaultBlockSize + TFTPHeaderSize);
+        // Resolved once: the first answer must come from this address.
+        FRequestIP = GlobalStack->HostToAddress(FClient.FHost);
+        FNow = Clock::now();
+        FDeadline =
+            After(FNow, FClient.FRequestWait > 0 ? FClient.FRequestWait : FClient.ReceiveTimeout());
+        SendRequest();
+        while (FState != TState::Done) {
+            Decide(Await());
+        }
+    }
+
+private:
+    enum class TState : uint8_t {
+        RequestSent,    // waiting for the first answer to the write request
+        BlockHeld,      // a data block is out, waiting for its acknowledgement
+        FinalBlockHeld, // the block that ends the image is out
+        Done,
+    };
+    // What ends a wait.
+    enum class TEvent : uint8_t {
+        Answer, // a datagram of the transfer peer, in FReceived
+        ResendDue,
+        WaitOver, // the deadline: nothing moved the transfer on for the whole wait
+    };
+
+    TEvent Await() {
+        // A datagram that is not taken moves neither time: the wait goes on to the same one.
+        const bool resendFirst = FResendAt < FDeadline;
+        const Clock::time_point due = resendFirst ? FResendAt : FDeadline;
+        for (;;) {
+            if (!FClient.ReceiveDatagram(FReceived.data(), static_cast<int32_t>(FReceived.size()),
+                                         FFromIP, FFromPort, WaitUntil(due, FNow), FCount)) {
+                return resendFirst ? TEvent::ResendDue : TEvent::WaitOver;
+            }
+            if (Taken()) {
+                return TEvent::Answer;
+            }
+            FNow = Clock::now();
+        }
+    }
+
+    // Judges the result of every receive, a failed one included: true for a datagram the upload
+    // reads, false for one it drops; raises for a failure of the transfer's own.
+    bool Taken() {
+        // RFC 1350 section 4: the first answer comes from a new port of the host the request
+        // went to; that port is the server's transfer identifier, and from then on only datagrams
+        // of that address and port belong to the transfer.
+        const bool fromPeer = FState == TState::RequestSent
+                                  ? FFromIP == FRequestIP
+                                  : FFromIP == FClient.FPeerIP && FFromPort == FClient.FPeerPort;
+        if (FCount < 0) {
+            const int32_t error = GlobalStack->LastSocketError();
+            if (error == WSAEConnReset) {
+                return false;
+            }
+            // A datagram too long for the buffer has a sender, and a stranger's is dropped like
+            // any other of its datagrams. Every other failure is the socket's own.
+            if (error != Id_WSAEMSGSIZE || fromPeer) {
+                GlobalStack->CheckSocketResult(FCount);
+            }
+            return false;
+        }
+        if (!fromPeer) {
+            return false;
+        }
+        if (FCount == 0) {
+            throw EIdUDPReceiveErrorZeroBytes(IdText::UDPReceiveErrorZeroBytes);
+        }
+        return true;
+    }
+
+    void Decide(TEvent event) {
+        FNow = Clock::now();
+        switch (event) {
+        case TEvent::WaitOver:
+            // After the final block the device may have stored the image and restarted before
+            // its last acknowledgement reached us: the silence ends the upload as a success.
+            // Before it, the device has stopped answering.
+            if (FState != TState::FinalBlockHeld) {
+                throw EIdTFTPException(IdText::TFTPTimeout);
+            }
+            FState = TState::Done;
+            return;
+        case TEvent::ResendDue:
+            if (FState == TState::RequestSent) {
+                SendRequest();
+            } else {
+                // RFC 1123 section 4.2.3.2: the held block goes again when its acknowledgement is
+                // late, and each further try of it waits twice as long.
+                FTimer.BackOff();
+                SendHeld();
+            }
+            return;
+        case TEvent::Answer:
+            break;
+        }
+
+        const std::string_view answer(FReceived.data(), static_cast<size_t>(FCount));
+        const uint16_t opcode = NetBytesToWord(answer);
+        if (opcode == TFTP_ERROR) {
+            RaiseErrorPacket(answer);
+        }
+        if (FState == TState::RequestSent) {
+            TakeFirstAnswer(answer, opcode);
+            return;
+        }
+        // RFC 1123 section 4.2.3.1: only the acknowledgement of the held block moves the transfer
+        // on. Anything else of the peer (a duplicate acknowledgement, a late option
+        // acknowledgement, an unknown opcode) is not answered: a block sent again for every
+        // duplicate makes every duplicated datagram start a chain of sends that never ends.
+        if (opcode != TFTP_ACK || AckedBlock(answer) != FBlock) {
+            return;
+        }
+        if (FSends == 1) {
+            FTimer.Measure(FNow - FSentAt);
+        }
+        if (FState == TState::FinalBlockHeld) {
+            FState = TState::Done;
+            return;
+        }
+        SendNewBlock(static_cast<uint16_t>(FBlock + 1));
+    }
+
+    void TakeFirstAnswer(std::string_view answer, uint16_t opcode) {
+        FClient.FPeerIP = FFromIP;
+        FClient.FPeerPort = FFromPort;
+        if (FRequests == 1) {
+            FTimer.Measure(FNow - FSentAt);
+        }
+        // A first acknowledgement of block n asks for block n + 1; any other answer (an option
+        // acknowledgement among them) for block 1. The options are agreed here, once (RFC 2347
+        // section 3): the device cuts the image by the block size it agreed to.
+        uint16_t first = 1;
+        if (opcode == TFTP_OACK) {
+            FClient.ApplyOptionAck(answer);
+        } else if (opcode == TFTP_ACK) {
+            first = static_cast<uint16_t>(AckedBlock(answer) + 1); // 65535 is followed by 0
+        }
+        FBlockSize = FClient.BufferSize() - TFTPHeaderSize;
+        const auto bufferSize = static_cast<size_t>(FClient.BufferSize());
+        if (FPacket.size() < bufferSize) {
+            FPacket.resize(bufferSize);
+            FReceived.resize(bufferSize);
+        }
+        SendNewBlock(first);
+    }
+
+    void SendNewBlock(uint16_t number) {
+        // The answer just taken is progress: the clock of the wait starts again.
+        FDeadline = After(FNow, FClient.ReceiveTimeout());
+        const int64_t left = std::max<int64_t>(FSource.Size() - FSource.Position(), 0);
+        const auto n = static_cast<int32_t>(std::min<int64_t>(FBlockSize, left));
+        PutWord(FPacket.data(), TFTP_DATA);
+        PutWord(FPacket.data() + 2, number);
+        FSource.ReadBuffer(FPacket.data() + TFTPHeaderSize, static_cast<size_t>(n));
+        FPacketLength = TFTPHeaderSize + n;
+        FBlock = number;
+        // The first block shorter than the block size ends the image; when the image is a
+        // multiple of the block size, that is a block of no data.
+        FState = n < FBlockSize ? TState::FinalBlockHeld : TState::BlockHeld;
+        FClient.NotifyWork(WorkModeWrite, n);
+        FSends = 0;
+        SendHeld();
+    }
+
+    void SendHeld() {
+        FSentAt = Clock::now();
+        FNow = FSentAt;
+        FClient.SendBytesTo(FClient.FPeerIP, FClient.FPeerPort, FPacket.data(), FPacketLength);
+        ++FSends;
+        FResendAt = FSentAt + FTimer.Timeout();
+    }
+
+    void SendRequest() {
+        FSentAt = Clock::now();
+        FNow = FSentAt;
+        FClient.SendBytesTo(FRequestIP, FClient.FPort, FRequest.data(),
+                            static_cast<int32_t>(FRequest.size()));
+        ++FRequests;
+        FResendAt = FClient.FRequestWait > 0 && FClient.FRequestRetryTime > 0
+                        ? FSentAt + std::chrono::milliseconds(FClient.FRequestRetryTime)
+                        : Clock::time_point::max();
+    }
+
+    TIdTrivialFTP& FClient;
+    TStream& FSource;
+    TState FState = TState::RequestSent;
+    const std::string FRequest;
+    std::string FRequestIP;
+    int FRequests = 0; // times the request was sent
+    int32_t FBlockSize = TFTPDefaultBlockSize;
+
+    // The data packet held, built in place: its number, length, and the times it was sent.
+    std::vector<char> FPacket;
+    int32_t FPacketLength = 0;
+    uint16_t FBlock = 0;
+    int FSends = 0;
+
+    // The receive buffer and the last receive's result and sender.
+    std::vector<char> FReceived;
+    int32_t FCount = 0;
+    std::string FFromIP;
+    int32_t FFromPort = 0;
+
+    Clock::time_point FNow;      // the last clock reading
+    Clock::time_point FSentAt;   // the last send
+    Clock::time_point FDeadline; // of the wait: the last progress + ReceiveTimeout
+    Clock::time_point FResendAt = Clock::time_point::max();
+    TRetransmitTimer FTimer;
+};
 
 TIdTrivialFTP::TIdTrivialFTP(TComponent* owner) : TIdUDPClient(owner) {
     FTransferMode = tfOctet;
@@ -86,137 +368,7 @@ void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile)
             handle->Close(true);
         }
     });
-
-    SetBufferSize(TFTPDefaultBlockSize + TFTPHeaderSize);
-    // RFC 1350 section 4: the request is sent once; a lost request ends in the time-out.
-    SendToHost(MakeWriteRequest(remoteFile, FTransferMode, FRequestedBlockSize));
-
-    int32_t lastBuilt = 0; // 0 before any block: the request
-    int32_t next = 1;
-    bool finalSent = false;
-    bool blockHeld = false;
-    // The data packet in flight, built in place, and the receive buffer: both kept for the whole
-    // upload and grown only when an option acknowledgement enlarges the block.
-    std::vector<char> packet;
-    int32_t packetLength = 0;
-    std::vector<char> received;
-    std::string fromIP;
-    int32_t fromPort = 0;
-    // RFC 1350 section 4: the first answer names the transfer identifier of the server; from
-    // then on datagrams of any other sender are dropped.
-    bool peerFixed = false;
-
-    for (;;) {
-        // Wait for one datagram from the peer. A stranger's datagram does not restart the wait:
-        // the wait ends ReceiveTimeout after the last send, whatever arrives meanwhile.
-        const int32_t timeout = ReceiveTimeout();
-        const bool limited = timeout >= 0;
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
-        int32_t count = 0;
-        bool arrived = false;
-        // The first wait is the whole time-out (the deadline was just taken); each after a
-        // stranger's datagram gets what is left of it.
-        bool strangerSeen = false;
-        for (;;) {
-            const int32_t bufferSize = BufferSize();
-            if (received.size() < static_cast<size_t>(bufferSize)) {
-                received.resize(static_cast<size_t>(bufferSize));
-            }
-            arrived = ReceiveDatagram(
-                received.data(), bufferSize, fromIP, fromPort,
-                limited && strangerSeen ? MillisecondsLeft(deadline) : timeout, count);
-            if (!arrived || !peerFixed || (fromIP == FPeerIP && fromPort == FPeerPort)) {
-                break;
-            }
-            // A stranger's datagram is dropped whatever it holds, also when it is too long for
-            // the buffer. Any other failed receive has no sender and is raised below.
-            if (count < 0 && GlobalStack->LastSocketError() != Id_WSAEMSGSIZE) {
-                break;
-            }
-            strangerSeen = true;
-        }
-        if (!arrived) {
-            if (!peerFixed) {
-                FPeerIP.clear();
-                FPeerPort = 0;
-            }
-            if (finalSent) {
-                return;
-            }
-            throw EIdTFTPException(IdText::TFTPTimeout);
-        }
-        GlobalStack->CheckSocketResult(count);
-        if (count == 0) {
-            throw EIdUDPReceiveErrorZeroBytes(IdText::UDPReceiveErrorZeroBytes);
-        }
-        if (!peerFixed) {
-            FPeerIP = fromIP;
-            FPeerPort = fromPort;
-            peerFixed = true;
-        }
-
-        const std::string_view answer(received.data(), static_cast<size_t>(count));
-        switch (NetBytesToWord(answer)) {
-        case TFTP_ACK: {
-            const uint16_t acked = NetBytesToWord(answer.size() > 2 ? answer.substr(2) : "");
-            if (finalSent) {
-                if (acked == static_cast<uint16_t>(lastBuilt)) {
-                    return; // the final block is acknowledged: the image is complete
-                }
-                // Any other acknowledgement after the final block went out says the device has
-                // not got that block (it was lost on the way): ending here would report an
-                // incomplete image as sent. The final block is sent again, as for any duplicate
-                // acknowledgement; its own acknowledgement or the time-out ends the upload.
-                break;
-            }
-            // Once a block is held, only its own acknowledgement asks for the next one. Any
-            // other number, an earlier block's or one never sent, is answered as a duplicate
-            // (the held block again): taking a number ahead of the held block would skip
-            // block numbers, and a device that checks them would then acknowledge the held
-            // block's predecessor for ever.
-            if (blockHeld && acked != static_cast<uint16_t>(lastBuilt)) {
-                break;
-            }
-            if (acked < 65535) {
-                next = acked + 1;
-            } else {
-                // Block numbers wrap: the block after 65535 is 0.
-                next = 0;
-                lastBuilt = -1;
-            }
-            break;
-        }
-        case TFTP_ERROR:
-            RaiseErrorPacket(answer);
-        case TFTP_OACK:
-            // The options are agreed by the first answer to the request (RFC 2347 section 3).
-            // A later option acknowledgement (a late duplicate, or a stray) must not change the
-            // block size in mid-transfer: the device cuts the image by the size it agreed, and
-            // a block shorter than that would end the image early on its side.
-            if (!blockHeld) {
-                ApplyOptionAck(answer);
-            }
-            break;
-        default:
-            break;
-        }
-
-        if (lastBuilt < next) {
-            const int32_t blockSize = BufferSize() - TFTPHeaderSize;
-            const int64_t left = std::max<int64_t>(source.Size() - source.Position(), 0);
-            const int32_t n = static_cast<int32_t>(std::min<int64_t>(blockSize, left));
-            if (packet.size() < static_cast<size_t>(BufferSize())) {
-                packet.resize(static_cast<size_t>(BufferSize()));
-            }
-            PutWord(packet.data(), TFTP_DATA);
-            PutWord(packet.data() + 2, static_cast<uint16_t>(next));
-            source.ReadBuffer(packet.data() + TFTPHeaderSize, static_cast<size_t>(n));
-            packetLength = TFTPHeaderSize + n;
-            blockHeld = true;
-            NotifyWork(WorkModeWrite, n);
-            finalSent = n < blockSize;
-            lastBuilt = next;
-        }
-        SendBytesTo(FPeerIP, FPeerPort, packet.data(), packetLength);
-    }
+    FPeerIP.clear();
+    FPeerPort = 0;
+    TUpload(*this, source, remoteFile).Run();
 }

@@ -5,12 +5,40 @@
 #include "tftp/IdTrivialFTPBase.h"
 #include "tftp/IdUDPClient.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
+// Retransmission of a data block whose acknowledgement is late (RFC 1123 section 4.2.3.2: an
+// adaptive time-out with exponential back-off). The time-out follows the measured round trips as
+// RFC 6298 section 2 computes it, from blocks sent once only (Karn's rule), and doubles for each
+// further send of the same block (RFC 6298 section 5.5), always within these bounds.
+//
+// RFC 6298 section 2.1: the time-out before any round trip has been measured. Only a request
+// sent more than once (see RequestWait) leaves the first block without a measurement.
+inline constexpr std::chrono::milliseconds TFTPInitialRetransmitTime{1000};
+// The floor. The device sits on the local link, where a round trip takes well under a
+// millisecond; the floor covers what the estimate cannot foresee: a device pausing to erase
+// flash, a busy desktop scheduling us late, the 15.6 ms tick of Windows timers. A time-out that
+// fires too early costs one datagram each way (the duplicate acknowledgement it draws is not
+// answered, RFC 1123 section 4.2.3.1), so the floor can sit far below the 1 s that RFC 6298
+// section 2.4 asks of TCP on the Internet. At 100 ms a loss costs a tenth of the second a server
+// waits before it retransmits, and a run of losses gets several tries within ReceiveTimeout.
+inline constexpr std::chrono::milliseconds TFTPMinRetransmitTime{100};
+// The ceiling of the back-off. Doubling relieves a congested path; a local link that has lost
+// several datagrams in a row is not helped by longer silences, while every try counts against
+// ReceiveTimeout: from the floor the tries come after 0.1, 0.3, 0.7, 1.5, 2.5 and 3.5 s, six
+// within the default 4 s. A round trip longer than a second is not one of a working local link.
+inline constexpr std::chrono::milliseconds TFTPMaxRetransmitTime{1000};
+// RFC 6298 section 2: G, the granularity of the clock the time-out is counted on; our waits are
+// counted in whole milliseconds.
+inline constexpr std::chrono::milliseconds TFTPClockGranularity{1};
+// The interval at which a request is sent again while RequestWait lasts.
+inline constexpr int32_t TFTPDefaultRequestRetryTime = 1000;
+
 class TIdTrivialFTP : public TIdUDPClient {
 public:
-    // Port 69, ReceiveTimeout 4000, octet mode, blksize 1500 requested.
+    // Port 69, ReceiveTimeout 4000, octet mode, blksize 1500 requested, request sent once.
     explicit TIdTrivialFTP(TComponent* owner);
 
     TIdTFTPMode TransferMode() const { return FTransferMode; }
@@ -18,16 +46,32 @@ public:
     int32_t RequestedBlockSize() const { return FRequestedBlockSize; }
     void SetRequestedBlockSize(int32_t size) { FRequestedBlockSize = size; }
 
+    // 0 (the default): the write request is sent once and waits ReceiveTimeout for its answer
+    // (RFC 1350 section 4: a device that got it opens a transfer; a second request may open a
+    // second one). Above 0, for a device that may still be starting: the request is sent again
+    // every RequestRetryTime ms until the first answer comes, and the upload gives up with
+    // "Timeout" RequestWait ms after the first request. Either way the first answer fixes the
+    // transfer peer, so the answers of a second transfer, which come from another port, are
+    // dropped. RequestRetryTime of 0 or below sends the request once.
+    int32_t RequestWait() const { return FRequestWait; }
+    void SetRequestWait(int32_t milliseconds) { FRequestWait = milliseconds; }
+    int32_t RequestRetryTime() const { return FRequestRetryTime; }
+    void SetRequestRetryTime(int32_t milliseconds) { FRequestRetryTime = milliseconds; }
+
     // The transfer peer: the sender of the first answer to the request (RFC 1350 section 4),
-    // which every data packet goes to; datagrams of other senders are dropped. Empty and 0 when
-    // the request got no answer.
+    // which must come from the address the request was sent to; every data packet goes to it,
+    // and datagrams of any other address or port are dropped. Empty and 0 when the request got
+    // no answer.
     const std::string& TransferPeerIP() const { return FPeerIP; }
     int32_t TransferPeerPort() const { return FPeerPort; }
 
     // Opens the file read-only and exclusively (EFOpenError before any work event when it cannot)
     // and uploads it from its start.
     void UploadFile(const std::string& localFile, const std::string& remoteFile);
-    // Uploads the source's remaining bytes; every failure is an exception.
+    // Uploads the source's remaining bytes; every failure is an exception. A wait for an answer
+    // ends with "Timeout" ReceiveTimeout ms after the transfer last moved on (the request, or the
+    // acknowledgement of the block before), whatever else arrives meanwhile; after the final
+    // block that time-out ends the upload as a success.
     void UploadStream(TStream& source, const std::string& remoteFile);
 
     // Applies an option acknowledgement: "blksize" sets BufferSize to the block size + 4.
@@ -35,8 +79,12 @@ public:
     std::string ModeText() const { return ::ModeText(FTransferMode); }
 
 private:
+    class TUpload; // the engine of one upload, inside UploadStream
+
     TIdTFTPMode FTransferMode = tfOctet;
     int32_t FRequestedBlockSize = 1500;
+    int32_t FRequestWait = 0;
+    int32_t FRequestRetryTime = TFTPDefaultRequestRetryTime;
     std::string FPeerIP;
     int32_t FPeerPort = 0;
 };

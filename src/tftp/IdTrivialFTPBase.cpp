@@ -94,21 +94,26 @@ void RaiseErrorPacket(std::string_view packet) {
 }
 
 bool OptionAckBlockSize(std::string_view packet, int32_t& blockSize) {
-    // RFC 2347 section 2: name NUL value NUL ...; only the first option is looked at.
-    size_t valueOffset = 0;
-    const std::string_view name = FieldAt(packet, 2, &valueOffset);
-    if (!SameTextIgnoringCase(name, TFTPBlockSizeOption)) {
-        return false;
+    // RFC 2347 section 2: name NUL value NUL pairs, in any order; "blksize" is read wherever it
+    // stands (the first one, should a packet name it twice).
+    size_t offset = 2;
+    while (offset < packet.size()) {
+        size_t valueOffset = 0;
+        const std::string_view name = FieldAt(packet, offset, &valueOffset);
+        const std::string_view value = FieldAt(packet, valueOffset, &offset);
+        if (!SameTextIgnoringCase(name, TFTPBlockSizeOption)) {
+            continue;
+        }
+        const int32_t size = TextToInt(value);
+        // Below 1 no block would ever be short and the upload would not end; above 65464 the
+        // block and its header no longer fit one UDP datagram (RFC 2348 section 2).
+        if (size < TFTPMinBlockSize || size > TFTPMaxBlockSize) {
+            throw EIdTFTPOptionNegotiationFailed(
+                Format("Block size %d refused by the client: it must lie between %d and %d", size,
+                       TFTPMinBlockSize, TFTPMaxBlockSize));
+        }
+        blockSize = size;
+        return true;
     }
-    const std::string_view value = FieldAt(packet, valueOffset);
-    const int32_t size = TextToInt(value);
-    // Below 1 no block would ever be short and the upload would not end; above 65464 the block
-    // and its header no longer fit one UDP datagram (RFC 2348 section 2).
-    if (size < TFTPMinBlockSize || size > TFTPMaxBlockSize) {
-        throw EIdTFTPOptionNegotiationFailed(
-            Format("Block size %d refused by the client: it must lie between %d and %d", size,
-                   TFTPMinBlockSize, TFTPMaxBlockSize));
-    }
-    blockSize = size;
-    return true;
+    return false;
 }

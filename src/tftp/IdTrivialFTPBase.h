@@ -44,8 +44,8 @@ std::string MakeDataHeader(uint16_t blockNumber);
 // Raises the exception of an error packet's code with its text; never returns.
 [[noreturn]] void RaiseErrorPacket(std::string_view packet);
 
-// The block size named by an option acknowledgement whose first option is "blksize" (any case);
-// false when the first option is another one. A value that is not an integer raises
-// EConvertError; one outside TFTPMinBlockSize..TFTPMaxBlockSize raises
+// The block size named by the "blksize" option (any case) of an option acknowledgement, wherever
+// it stands among the options; false when the packet has none. A value that is not an integer
+// raises EConvertError; one outside TFTPMinBlockSize..TFTPMaxBlockSize raises
 // EIdTFTPOptionNegotiationFailed.
 bool OptionAckBlockSize(std::string_view packet, int32_t& blockSize);

@@ -170,12 +170,14 @@ TEST(Packets, OptionAckSetsTheBlockSize) {
         {"\0\6BlkSize\0002048\0"s, 2052},
         {"\0\6blksize\0001\0"s, 5},
         {"\0\6blksize\00065464\0"s, 65468},
-        {"\0\6blksize\0$400\0"s, 1028},               // integer text rule: hexadecimal
-        {"\0\6blksize\000  512\0"s, 516},             // leading blanks skipped
-        {"\0\6blksize\000+8\0"s, 12},                 // sign
-        {"\0\6blksize\0001024"s, 1028},               // value runs to the datagram's end
-        {"\0\6blksize\0001024\0tsize\0009\0"s, 1028}, // further options ignored
-        {"\0\6tsize\0003000\0blksize\0001024\0"s, 516},
+        {"\0\6blksize\0$400\0"s, 1028},                  // integer text rule: hexadecimal
+        {"\0\6blksize\000  512\0"s, 516},                // leading blanks skipped
+        {"\0\6blksize\000+8\0"s, 12},                    // sign
+        {"\0\6blksize\0001024"s, 1028},                  // value runs to the datagram's end
+        {"\0\6blksize\0001024\0tsize\0009\0"s, 1028},    // further options ignored
+        {"\0\6tsize\0003000\0blksize\0001024\0"s, 1028}, // RFC 2347: in any order
+        {"\0\6tsize\0\0blksize\0001024\0"s, 1028},
+        {"\0\6blksize\000100\0blksize\0001024\0"s, 104}, // the first of two
         {"\0\6blksizex\0001024\0"s, 516},
         {"\0\6blksiz\0001024\0"s, 516},
         {"\0\6\0blksize\0001024\0"s, 516},

@@ -112,6 +112,7 @@ bool ScriptedPeer::ReadOne(int index, bool answer) {
     datagram.FromIP = ip;
     datagram.FromPort = ntohs(from.sin_port);
     datagram.Bytes.assign(buffer.data(), static_cast<size_t>(got));
+    datagram.At = Clock::now();
     {
         const std::lock_guard lock(FMutex);
         FReceived.push_back(datagram);
@@ -200,7 +201,13 @@ std::string OptionAckPacket(const std::vector<std::pair<std::string, std::string
 }
 
 PeerScript WriteServer::Script() {
-    return [this](const PeerDatagram& datagram) { return Answer(datagram); };
+    return [this](const PeerDatagram& datagram) {
+        std::vector<PeerSend> sends;
+        for (const PeerSend& send : Answer(datagram)) {
+            sends.insert(sends.end(), static_cast<size_t>(std::max(Copies, 1)), send);
+        }
+        return sends;
+    };
 }
 
 std::vector<PeerSend> WriteServer::Answer(const PeerDatagram& datagram) {
@@ -210,6 +217,9 @@ std::vector<PeerSend> WriteServer::Answer(const PeerDatagram& datagram) {
                                                         static_cast<uint8_t>(bytes[1]))
                                 : 0;
     if (datagram.Socket == PeerSocket::Listen) {
+        if (++FRequests <= SilentRequests) {
+            return {};
+        }
         std::string packet = OpeningPacket;
         switch (Open) {
         case Opening::Ack0:
@@ -232,7 +242,7 @@ std::vector<PeerSend> WriteServer::Answer(const PeerDatagram& datagram) {
         case Opening::Silent:
             return {};
         }
-        return {{PeerSocket::Transfer, packet, 0}};
+        return {{OpenVia, packet, 0}};
     }
     if (datagram.Socket != PeerSocket::Transfer || opcode != 3 || bytes.size() < 4) {
         return {};

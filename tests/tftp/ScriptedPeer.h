@@ -24,6 +24,7 @@ struct PeerDatagram {
     std::string FromIP;
     uint16_t FromPort = 0;
     std::string Bytes;
+    std::chrono::steady_clock::time_point At; // when the peer read it
 };
 
 // One datagram the peer sends to the sender of the datagram it answers.
@@ -97,7 +98,8 @@ struct DataEvent {
 // A TFTP write server on a ScriptedPeer: answers the request with an acknowledgement of block 0,
 // an option acknowledgement, an error or nothing, acknowledges each data block, and keeps the
 // bytes of the file as received (a repeated block counted once). OnData may replace the answer
-// to any data packet.
+// to any data packet. Copies sends every answer that many times; the first SilentRequests
+// requests go unanswered; OpenVia is the socket the request is answered from.
 class WriteServer {
 public:
     enum class Opening { Ack0, OptionAck, Error, Silent };
@@ -106,6 +108,9 @@ public:
     int32_t OfferedBlockSize = 0; // for Opening::OptionAck
     std::string OpeningPacket;    // sent instead of the built one when not empty
     bool AnswerFinal = true;      // acknowledge the block that ends the file
+    int Copies = 1;
+    int SilentRequests = 0;
+    PeerSocket OpenVia = PeerSocket::Transfer;
     std::function<std::optional<std::vector<PeerSend>>(const DataEvent&)> OnData;
 
     PeerScript Script();
@@ -122,6 +127,7 @@ private:
     std::vector<DataEvent> FData;
     bool FHaveLast = false;
     uint16_t FLastBlock = 0;
+    int FRequests = 0;
 };
 
 // A plain UDP socket on 127.0.0.1 for tests of the endpoint.

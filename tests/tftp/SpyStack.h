@@ -35,6 +35,8 @@ public:
     std::vector<SendCall> Sends;
     std::vector<int32_t> SelectTimeouts;
     std::vector<std::string> Lookups;
+    // Errors that the next receives fail with, one each, in order; the datagram stays queued.
+    std::vector<int32_t> ReceiveFailures;
 
     void RefreshLocalAddresses() override { FReal.RefreshLocalAddresses(); }
     std::string FirstLocalAddress() override { return FReal.FirstLocalAddress(); }
@@ -79,6 +81,14 @@ public:
     }
     int32_t SockRecvFrom(TSocketId s, void* buffer, int32_t length, int32_t flags, std::string& ip,
                          int32_t& port) override {
+        FInjectedError = 0;
+        if (!ReceiveFailures.empty()) {
+            FInjectedError = ReceiveFailures.front();
+            ReceiveFailures.erase(ReceiveFailures.begin());
+            ip = "0.0.0.0";
+            port = 0;
+            return SocketFailure;
+        }
         return FReal.SockRecvFrom(s, buffer, length, flags, ip, port);
     }
     int32_t SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
@@ -114,7 +124,9 @@ public:
         return FReal.SockShutdown(s, how);
     }
     std::string SocketErrorText(int32_t code) override { return FReal.SocketErrorText(code); }
-    int32_t LastSocketError() override { return FReal.LastSocketError(); }
+    int32_t LastSocketError() override {
+        return FInjectedError != 0 ? FInjectedError : FReal.LastSocketError();
+    }
     void PeerAddressOf(TSocketId s, int32_t& family, std::string& ip, int32_t& port) override {
         FReal.PeerAddressOf(s, family, ip, port);
     }
@@ -130,6 +142,7 @@ public:
 
 private:
     TIdStack& FReal;
+    int32_t FInjectedError = 0;
 };
 
 // Puts a SpyStack in front of GlobalStack (which must exist) while it lives.

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,8 +43,9 @@ struct Upload {
     TIdTrivialFTP Client{nullptr};
     std::vector<std::string> Events;
 
-    void Start() {
-        Peer = std::make_unique<ScriptedPeer>(Server.Script());
+    // The peer answers with the server's script, or with one of the test's own around it.
+    void Start(PeerScript script = {}) {
+        Peer = std::make_unique<ScriptedPeer>(script ? std::move(script) : Server.Script());
         Client.SetHost("127.0.0.1");
         Client.SetPort(Peer->ListenPort());
         Client.SetReceiveTimeout(2000);
@@ -66,7 +68,48 @@ struct Upload {
         }
         return packets;
     }
+
+    // The block numbers of the data packets, in the order they came.
+    std::vector<uint16_t> Blocks() const {
+        std::vector<uint16_t> numbers;
+        for (const std::string& p : DataPackets()) {
+            numbers.push_back(BlockOf(p));
+        }
+        return numbers;
+    }
+
+    // The copies of block number that the peer received.
+    std::vector<PeerDatagram> CopiesOf(uint16_t number) const {
+        std::vector<PeerDatagram> copies;
+        for (const PeerDatagram& d : Peer->ReceivedOn(PeerSocket::Transfer)) {
+            if (BlockOf(d.Bytes) == number) {
+                copies.push_back(d);
+            }
+        }
+        return copies;
+    }
 };
+
+using std::chrono::milliseconds;
+// A wait measured by the peer may end a little before the client's own clock said (the two read
+// the clock at different points); a few milliseconds cover that.
+constexpr milliseconds Slack{5};
+// What a loaded machine may add to a wait.
+constexpr milliseconds Margin{400};
+
+milliseconds Between(std::chrono::steady_clock::time_point from,
+                     std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration_cast<milliseconds>(to - from);
+}
+
+// Each copy of a block after the first comes from the retransmission timer: no sooner than its
+// floor after the one before, and all copies are the same packet.
+void ExpectTimerResends(const std::vector<PeerDatagram>& copies) {
+    for (size_t i = 1; i < copies.size(); ++i) {
+        EXPECT_GE(Between(copies[i - 1].At, copies[i].At), TFTPMinRetransmitTime - Slack) << i;
+        EXPECT_EQ(copies[i].Bytes, copies[0].Bytes) << i;
+    }
+}
 
 // What an upload ends with: "ok", or the exception's class and message.
 template <class E>
@@ -82,6 +125,17 @@ bool Raises(const std::function<void()>& run, const std::string& message) {
     }
     ADD_FAILURE() << "nothing raised";
     return false;
+}
+
+// Uploads source: true when the upload succeeds, false when it ends in "Timeout".
+bool SucceedsOrTimesOut(TIdTrivialFTP& client, TStream& source) {
+    try {
+        client.UploadStream(source, "/");
+        return true;
+    } catch (const EIdTFTPException& e) {
+        EXPECT_EQ(e.Message(), "Timeout");
+        return false;
+    }
 }
 
 // The work events of a successful upload of size bytes in blocks of blockSize.
@@ -105,11 +159,15 @@ TEST(Upload, ExchangeOnTheWire) {
         size_t Size;
         int32_t Offered; // 0: the server ignores the option and acknowledges block 0
         TIdTFTPMode Mode;
+        bool TsizeFirst = false; // the option acknowledgement names "tsize" before "blksize"
     } cases[] = {
-        {0, 0, tfOctet},       {1, 0, tfOctet},       {511, 0, tfOctet},     {512, 0, tfOctet},
-        {513, 0, tfOctet},     {3000, 0, tfOctet},    {0, 1024, tfOctet},    {1000, 1500, tfOctet},
-        {1024, 1024, tfOctet}, {3000, 1024, tfOctet}, {2048, 2048, tfOctet}, {3000, 0, tfNetAscii},
-        {700, 8, tfOctet},
+        {0, 0, tfOctet},       {1, 0, tfOctet},
+        {511, 0, tfOctet},     {512, 0, tfOctet},
+        {513, 0, tfOctet},     {3000, 0, tfOctet},
+        {0, 1024, tfOctet},    {1000, 1500, tfOctet},
+        {1024, 1024, tfOctet}, {3000, 1024, tfOctet},
+        {2048, 2048, tfOctet}, {3000, 0, tfNetAscii},
+        {700, 8, tfOctet},     {3000, 1024, tfOctet, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("size " + std::to_string(c.Size) + " offered " + std::to_string(c.Offered) +
@@ -118,6 +176,10 @@ TEST(Upload, ExchangeOnTheWire) {
         u.Server.Open =
             c.Offered == 0 ? WriteServer::Opening::Ack0 : WriteServer::Opening::OptionAck;
         u.Server.OfferedBlockSize = c.Offered;
+        if (c.TsizeFirst) {
+            u.Server.OpeningPacket = OptionAckPacket(
+                {{"tsize", std::to_string(c.Size)}, {"blksize", std::to_string(c.Offered)}});
+        }
         u.Start();
         u.Client.SetTransferMode(c.Mode);
         // CR LF pairs go out as they are, in both modes.
@@ -196,33 +258,35 @@ TEST(Upload, FirstAnswerDecidesTheFirstBlock) {
     }
 }
 
-TEST(Upload, DuplicateAcknowledgementResendsOnce) {
+TEST(Upload, DuplicatedAnswersDrawNoSend) {
+    // The device sends every answer twice. The second copy is a duplicate and is not answered
+    // (RFC 1123 section 4.2.3.1), so each block goes out once; a block goes again only when the
+    // retransmission timer says so.
     Upload u;
-    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
-        if (e.Index == 4) { // block 4 arrived: acknowledge block 3 again
-            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(3), 0}};
-        }
-        return std::nullopt;
-    };
+    u.Server.Copies = 2;
     u.Start();
-    const std::string bytes = Pattern(3000);
+    const std::string bytes = Pattern(20000);
     TMemoryStream source(bytes);
     u.Client.UploadStream(source, "/");
     u.Peer->Stop();
-    const auto data = u.DataPackets();
-    std::vector<uint16_t> numbers;
-    for (const std::string& p : data) {
-        numbers.push_back(BlockOf(p));
+    std::vector<uint16_t> distinct;
+    for (uint16_t n : u.Blocks()) {
+        if (distinct.empty() || distinct.back() != n) {
+            distinct.push_back(n);
+        }
+        ExpectTimerResends(u.CopiesOf(n));
     }
-    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 4, 5, 6}));
-    EXPECT_EQ(data[3], data[4]) << "the same packet again";
+    std::vector<uint16_t> expected(40);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(distinct, expected);
     EXPECT_EQ(u.Server.File(), bytes);
-    EXPECT_EQ(u.Events, EventsOf(3000, 512)) << "no work for the retransmission";
+    EXPECT_EQ(u.Events, EventsOf(20000, 512));
 }
 
 TEST(Upload, StrayAnswersInMidTransferNeitherSkipNorResize) {
-    // Block 2 arrives and, instead of its acknowledgement, the device sends a stray answer. The
-    // held block goes again (and is acknowledged then); numbering and block size stay.
+    // Block 2 arrives and, instead of its acknowledgement, the device sends a stray answer. It is
+    // not answered; the held block goes again when its retransmission time has passed (and is
+    // acknowledged then); numbering and block size stay.
     const struct {
         const char* Name;
         std::string Stray;
@@ -255,6 +319,7 @@ TEST(Upload, StrayAnswersInMidTransferNeitherSkipNorResize) {
             EXPECT_LE(p.size(), 516u);
         }
         EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 2, 3, 4, 5, 6}));
+        ExpectTimerResends(u.CopiesOf(2));
         EXPECT_EQ(u.Server.File(), bytes);
         EXPECT_EQ(u.Events, EventsOf(3000, 512));
         EXPECT_EQ(u.Client.BufferSize(), 516);
@@ -263,7 +328,8 @@ TEST(Upload, StrayAnswersInMidTransferNeitherSkipNorResize) {
 
 TEST(Upload, OnlyTheFinalBlocksOwnAcknowledgementEndsTheUpload) {
     // The final block (3 of a 1100-byte source) is lost: the device acknowledges block 2 again.
-    // That is no success; the block goes again, and its own acknowledgement ends the upload.
+    // That is no success; the timer sends the block again, and its own acknowledgement ends the
+    // upload.
     Upload u;
     u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
         if (e.Index == 3) {
@@ -281,6 +347,7 @@ TEST(Upload, OnlyTheFinalBlocksOwnAcknowledgementEndsTheUpload) {
         numbers.push_back(BlockOf(p));
     }
     EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 3}));
+    ExpectTimerResends(u.CopiesOf(3));
     EXPECT_EQ(u.Server.File(), bytes);
     EXPECT_EQ(u.Events, EventsOf(1100, 512)) << "no work for the retransmission";
 }
@@ -291,7 +358,7 @@ TEST(Upload, BlockNumbersWrapAfter65535) {
     u.Server.Open = WriteServer::Opening::OptionAck;
     u.Server.OfferedBlockSize = 1;
     u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
-        if (e.Index == 65536) { // block 0 arrived: acknowledge 65535 again
+        if (e.Index == 65536) { // block 0 arrived: acknowledge 65535 again, a duplicate
             return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(65535), 0}};
         }
         return std::nullopt;
@@ -306,7 +373,7 @@ TEST(Upload, BlockNumbersWrapAfter65535) {
     EXPECT_EQ(data[65533].Block, 65534);
     EXPECT_EQ(data[65534].Block, 65535);
     EXPECT_EQ(data[65535].Block, 0);
-    EXPECT_EQ(data[65536].Block, 0) << "the repeated acknowledgement resends block 0";
+    EXPECT_EQ(data[65536].Block, 0) << "the timer resends block 0, not the duplicate";
     EXPECT_TRUE(data[65536].Repeat);
     EXPECT_EQ(data[65537].Block, 1);
     EXPECT_EQ(data[65538].Block, 2);
@@ -430,10 +497,13 @@ TEST(Upload, NoAnswerIsATimeoutAfterOneRequest) {
     EXPECT_EQ(u.Client.TransferPeerPort(), 0);
 }
 
-TEST(Upload, TimeoutBeforeTheFinalBlockFailsAfterItSucceeds) {
+TEST(Upload, SilenceEndsTheUploadAfterReceiveTimeout) {
+    // From one data block on the device answers nothing. The block goes again at its
+    // retransmission times (0.1 s after it, then 0.2 s later), and ReceiveTimeout after it first
+    // went out the upload ends: with "Timeout" before the final block, as a success after it.
     const struct {
         const char* Name;
-        int SilentAt; // data packet left unanswered
+        int SilentAt; // data packet from which on nothing is answered
         bool Success;
     } cases[] = {{"final block unanswered", 6, true}, {"block 3 unanswered", 3, false}};
     for (const auto& c : cases) {
@@ -441,25 +511,26 @@ TEST(Upload, TimeoutBeforeTheFinalBlockFailsAfterItSucceeds) {
         Upload u;
         const int silentAt = c.SilentAt;
         u.Server.OnData = [silentAt](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
-            if (e.Index == silentAt) {
+            if (e.Index >= silentAt) {
                 return std::vector<PeerSend>{};
             }
             return std::nullopt;
         };
         u.Start();
-        u.Client.SetReceiveTimeout(150);
+        u.Client.SetReceiveTimeout(400);
         const std::string bytes = Pattern(3000);
         TMemoryStream source(bytes);
-        bool succeeded = true;
-        try {
-            u.Client.UploadStream(source, "/");
-        } catch (const EIdTFTPException& e) {
-            succeeded = false;
-            EXPECT_EQ(e.Message(), "Timeout");
-        }
+        const bool succeeded = SucceedsOrTimesOut(u.Client, source);
+        const auto ended = std::chrono::steady_clock::now();
         u.Peer->Stop();
         EXPECT_EQ(succeeded, c.Success);
-        EXPECT_EQ(u.DataPackets().size(), static_cast<size_t>(c.SilentAt)) << "no retransmission";
+        const auto copies = u.CopiesOf(static_cast<uint16_t>(c.SilentAt));
+        ASSERT_GE(copies.size(), 2u);
+        EXPECT_LE(copies.size(), 3u);
+        ExpectTimerResends(copies);
+        EXPECT_GE(Between(copies[0].At, ended), milliseconds(400) - Slack);
+        EXPECT_LT(Between(copies[0].At, ended), milliseconds(400) + Margin);
+        EXPECT_EQ(u.DataPackets().size(), c.SilentAt - 1 + copies.size());
         EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort()) << "kept after the time-out";
         EXPECT_EQ(u.Events.back(), "end 1");
         EXPECT_FALSE(u.Client.Active());
@@ -467,6 +538,41 @@ TEST(Upload, TimeoutBeforeTheFinalBlockFailsAfterItSucceeds) {
             EXPECT_EQ(u.Server.File(), bytes);
         }
     }
+}
+
+TEST(Upload, LostBlockGoesAgainAndIsNotMeasured) {
+    // Block 2 goes unanswered but for one acknowledgement 650 ms after its first copy; block 4 is
+    // lost once. Each goes again after the retransmission time, the floor on loopback. Karn's
+    // rule: block 2, sent more than once (at 0, 0.1 and 0.3 s), gives no round trip, so block 3
+    // (acknowledged at once) sets the time-out back to the floor and block 4 goes again 0.1 s
+    // after it. Measured from its last copy, block 2's round trip of 350 ms would have kept the
+    // time-out for block 4 near 0.35 s (from its first copy, above 0.6 s).
+    Upload u;
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Block == 2 && !e.Repeat) {
+            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(2), 650}};
+        }
+        if (e.Block == 2 || (e.Block == 4 && !e.Repeat)) {
+            return std::vector<PeerSend>{};
+        }
+        return std::nullopt;
+    };
+    u.Start();
+    const std::string bytes = Pattern(3000);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Events, EventsOf(3000, 512));
+    const auto second = u.CopiesOf(2);
+    ASSERT_GE(second.size(), 3u);
+    ExpectTimerResends(second);
+    EXPECT_LT(Between(second[0].At, second[1].At), TFTPMinRetransmitTime + Margin);
+    const auto fourth = u.CopiesOf(4);
+    ASSERT_EQ(fourth.size(), 2u);
+    ExpectTimerResends(fourth);
+    EXPECT_LT(Between(fourth[0].At, fourth[1].At), milliseconds(220));
+    EXPECT_EQ(u.CopiesOf(3).size(), 1u);
 }
 
 TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
@@ -509,39 +615,169 @@ TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
     EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
 }
 
-TEST(Upload, StrangersDoNotRestartTheWait) {
-    Upload u;
-    u.Server.AnswerFinal = false;
-    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
-        if (!e.Final) {
-            return std::nullopt;
-        }
-        std::vector<PeerSend> sends;
-        for (int at = 40; at <= 2400; at += 40) {
-            sends.push_back({PeerSocket::Stranger, AckPacket(e.Block), at});
-        }
-        return sends;
+TEST(Upload, NoFloodRestartsTheWait) {
+    // Once block 2 (or the final block) is out, the device falls silent and a flood begins: junk
+    // from its own transfer port, or the very acknowledgement awaited from a stranger. Only
+    // progress restarts the wait: the upload ends ReceiveTimeout after the block went out,
+    // however long the flood lasts, and none of it is answered.
+    const struct {
+        const char* Name;
+        PeerSocket Via;
+        size_t Size; // 3000: block 2 of 6; 1000: block 2 is the final one
+        bool Success;
+    } cases[] = {
+        {"junk from the transfer port", PeerSocket::Transfer, 3000, false},
+        {"the awaited acknowledgement from another port", PeerSocket::Stranger, 3000, false},
+        {"the awaited acknowledgement from another address", PeerSocket::StrangerAddress, 3000,
+         false},
+        {"junk after the final block", PeerSocket::Transfer, 1000, true},
     };
-    u.Start();
-    u.Client.SetReceiveTimeout(300);
-    StackSpy spy;
-    const std::string bytes = Pattern(1000);
-    TMemoryStream source(bytes);
-    u.Client.UploadStream(source, "/");
-    u.Peer->Stop();
-    EXPECT_EQ(u.Server.File(), bytes);
-    EXPECT_EQ(u.Events.back(), "end 1");
-    // The waits after the final block: the first of ReceiveTimeout, each later one for what is
-    // left of it.
-    std::vector<int32_t> waits = spy->SelectTimeouts;
-    ASSERT_GE(waits.size(), 4u);
-    waits.erase(waits.begin(), waits.begin() + 2); // the waits for the first two answers
-    EXPECT_EQ(waits.front(), 300);
-    for (size_t i = 1; i < waits.size(); ++i) {
-        EXPECT_LT(waits[i], waits[i - 1]) << i;
-        EXPECT_GE(waits[i], 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        const PeerSocket via = c.Via;
+        u.Server.OnData = [via](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Block != 2) {
+                return std::nullopt;
+            }
+            std::vector<PeerSend> sends;
+            if (e.Repeat) {
+                return sends;
+            }
+            for (int at = 0; at <= 2000; at += 5) {
+                const std::string junk[] = {"\0\x63junk"s, AckPacket(1), AckPacket(0)};
+                sends.push_back(
+                    {via, via == PeerSocket::Transfer ? junk[at % 3] : AckPacket(2), at});
+            }
+            return sends;
+        };
+        u.Start();
+        if (u.Peer->StrangerAddressPort() == 0 && c.Via == PeerSocket::StrangerAddress) {
+            continue; // 127.0.0.2 cannot be bound here
+        }
+        u.Client.SetReceiveTimeout(300);
+        TMemoryStream source(Pattern(c.Size));
+        const bool succeeded = SucceedsOrTimesOut(u.Client, source);
+        const auto ended = std::chrono::steady_clock::now();
+        u.Peer->Stop();
+        EXPECT_EQ(succeeded, c.Success);
+        const auto copies = u.CopiesOf(2);
+        ASSERT_FALSE(copies.empty());
+        EXPECT_LE(copies.size(), 3u);
+        ExpectTimerResends(copies);
+        EXPECT_GE(Between(copies[0].At, ended), milliseconds(300) - Slack);
+        EXPECT_LT(Between(copies[0].At, ended), milliseconds(300) + Margin);
+        EXPECT_EQ(u.DataPackets().size(), 1 + copies.size());
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
     }
-    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+}
+
+TEST(Upload, OnlyTheRequestedAddressMayAnswerFirst) {
+    // The request goes to 127.0.0.1. An answer from 127.0.0.2 is dropped and nothing is sent
+    // there; the device's own answer, should it come later, opens the transfer.
+    for (const bool deviceAnswers : {false, true}) {
+        SCOPED_TRACE(deviceAnswers ? "127.0.0.2 first, then the device" : "only 127.0.0.2");
+        Upload u;
+        u.Server.Open = WriteServer::Opening::OptionAck;
+        u.Server.OfferedBlockSize = 1024;
+        u.Server.OpenVia = deviceAnswers ? PeerSocket::Transfer : PeerSocket::StrangerAddress;
+        u.Start([&u, deviceAnswers](const PeerDatagram& d) {
+            std::vector<PeerSend> sends = u.Server.Script()(d);
+            if (deviceAnswers && d.Socket == PeerSocket::Listen) {
+                sends[0].DelayMs = 50;
+                sends.insert(sends.begin(),
+                             {PeerSocket::StrangerAddress, OptionAckPacket({{"blksize", "8"}}), 0});
+            }
+            return sends;
+        });
+        if (u.Peer->StrangerAddressPort() == 0) {
+            GTEST_SKIP() << "127.0.0.2 cannot be bound here";
+        }
+        u.Client.SetReceiveTimeout(300);
+        const std::string bytes = Pattern(3000);
+        TMemoryStream source(bytes);
+        if (deviceAnswers) {
+            u.Client.UploadStream(source, "/");
+        } else {
+            EXPECT_TRUE(
+                Raises<EIdTFTPException>([&] { u.Client.UploadStream(source, "/"); }, "Timeout"));
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
+        EXPECT_EQ(u.Client.TransferPeerIP(), deviceAnswers ? "127.0.0.1" : "");
+        if (deviceAnswers) {
+            EXPECT_EQ(u.Server.File(), bytes);
+            EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 3}));
+        } else {
+            EXPECT_TRUE(u.DataPackets().empty());
+        }
+    }
+}
+
+TEST(Upload, RequestIsSentAgainWhileRequestWaitLasts) {
+    // For a device that is still starting: the request goes again every RequestRetryTime until
+    // the first answer, here to the third request; with no answer at all, "Timeout" once
+    // RequestWait has passed.
+    for (const bool answers : {true, false}) {
+        SCOPED_TRACE(answers ? "the third request answered" : "no answer");
+        Upload u;
+        u.Server.SilentRequests = answers ? 2 : 1000;
+        u.Start();
+        u.Client.SetRequestRetryTime(100);
+        u.Client.SetRequestWait(1000);
+        const std::string bytes = Pattern(1000);
+        TMemoryStream source(bytes);
+        const auto started = std::chrono::steady_clock::now();
+        if (answers) {
+            u.Client.UploadStream(source, "/");
+        } else {
+            EXPECT_TRUE(
+                Raises<EIdTFTPException>([&] { u.Client.UploadStream(source, "/"); }, "Timeout"));
+        }
+        const auto ended = std::chrono::steady_clock::now();
+        u.Peer->Stop();
+        const auto requests = u.Peer->ReceivedOn(PeerSocket::Listen);
+        ASSERT_FALSE(requests.empty());
+        for (size_t i = 1; i < requests.size(); ++i) {
+            EXPECT_GE(Between(requests[i - 1].At, requests[i].At), milliseconds(100) - Slack);
+            EXPECT_EQ(requests[i].Bytes, requests[0].Bytes);
+            EXPECT_EQ(requests[i].FromPort, requests[0].FromPort);
+        }
+        if (answers) {
+            EXPECT_EQ(requests.size(), 3u);
+            EXPECT_EQ(u.Server.File(), bytes);
+            EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort());
+        } else {
+            EXPECT_GE(requests.size(), 5u);
+            EXPECT_LE(requests.size(), 10u);
+            EXPECT_GE(Between(started, ended), milliseconds(1000));
+            EXPECT_LT(Between(started, ended), milliseconds(1000) + Margin);
+        }
+    }
+}
+
+TEST(Upload, FailedReceives) {
+    // Windows reports an ICMP "port unreachable" for an earlier datagram as WSAECONNRESET on a
+    // later receive: it is dropped like a stranger's datagram. Any other failure ends the upload.
+    for (const int32_t error : {10054, 10050}) {
+        SCOPED_TRACE(error);
+        Upload u;
+        u.Start();
+        StackSpy spy;
+        spy->ReceiveFailures = {error};
+        const std::string bytes = Pattern(1000);
+        TMemoryStream source(bytes);
+        int32_t raised = 0;
+        try {
+            u.Client.UploadStream(source, "/");
+        } catch (const EIdSocketError& e) {
+            raised = e.ErrorCode();
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(raised, error == 10054 ? 0 : error);
+        EXPECT_EQ(u.Server.File(), error == 10054 ? bytes : "");
+    }
 }
 
 TEST(Upload, ReadsTheRestOfTheStream) {

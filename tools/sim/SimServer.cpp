@@ -277,6 +277,9 @@ bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_
     if (transfer.Socket != FListen && transfer.Socket != InvalidSocketId) {
         GlobalStack->SockClose(transfer.Socket);
     }
+    // For the soak: how many data packets the client sent for the blocks taken.
+    Log("data packets " + std::to_string(transfer.DataPackets) + " for " +
+        std::to_string(transfer.Received) + " blocks");
     return step == TStep::Stored;
 }
 
@@ -310,6 +313,7 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
             SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");
             continue;
         }
+        transfer.DataPackets += Word(packet, 0) == 3 ? 1 : 0;
         if (FDice.Chance(FOptions.Loss)) {
             Log("dropped receive " + DescribePacket(packet));
             continue;
@@ -445,7 +449,10 @@ void TSimServer::Dally(TTransfer& transfer) {
         }
         if (ip != transfer.PeerIP || port != transfer.PeerPort) {
             SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");
-        } else if (Word(packet, 0) == 3 && Word(packet, 2) == uint16_t(transfer.Expected - 1)) {
+            continue;
+        }
+        transfer.DataPackets += Word(packet, 0) == 3 ? 1 : 0;
+        if (Word(packet, 0) == 3 && Word(packet, 2) == uint16_t(transfer.Expected - 1)) {
             Log("duplicate DATA " + std::to_string(Word(packet, 2)) + " acknowledged again");
             SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
         }

@@ -49,7 +49,8 @@ private:
         uint64_t Bytes = 0;
         std::ofstream File;
         TSha256 Hash;
-        std::string Last; // the packet resent on a time-out or a duplicate
+        uint64_t DataPackets = 0; // DATA datagrams of the peer, before any fault is applied
+        std::string Last;         // the packet resent on a time-out or a duplicate
         int Tries = 0;
         TClock::time_point Deadline;
     };

@@ -1,7 +1,7 @@
 #include "app/Application.h"
-#include "app/IniFileSeam.h"
 #include "app/Main.h"
 #include "app/Startup.h"
+#include "settings/IniFilePosix.h"
 
 #include "RecordingBoxes.h"
 #include "Scratch.h"
@@ -38,7 +38,6 @@ protected:
     ~Window() override {
         Form.reset();
         QCoreApplication::processEvents();
-        IniFileSeam::Calls() = IniFileSeam::SystemCalls();
     }
 
     // Writes the settings file of the scratch folder.
@@ -537,13 +536,23 @@ TEST_F(Window, SettingsFilesRoundTripByteForByteAndEveryCloseCloses) {
     }
 }
 
-ssize_t FailAfterSomeBytes(int fd, const void* buffer, size_t count) {
-    if (count > 5) {
-        return ::write(fd, buffer, 5);
+// A disk that is full after 5 bytes of the new file.
+class TFullDisk : public TIniFileCalls {
+public:
+    int MakeTemporary(char* pathTemplate, int flags) override {
+        return FInUse.Previous().MakeTemporary(pathTemplate, flags);
     }
-    errno = ENOSPC;
-    return -1;
-}
+    ssize_t Write(int fd, const void* buffer, size_t count) override {
+        if (count > 5) {
+            return FInUse.Previous().Write(fd, buffer, 5);
+        }
+        errno = ENOSPC;
+        return -1;
+    }
+
+private:
+    TSeamOverride<TIniFileCalls> FInUse{IniFileCalls, *this};
+};
 
 TEST_F(Window, AWriteFailingMidwayLeavesTheFileAsItWasAndTheWindowCloses) {
     const std::string old = "[Data]\nIP=10.0.0.1\nPath=/fw/a.bin\n";
@@ -551,7 +560,7 @@ TEST_F(Window, AWriteFailingMidwayLeavesTheFileAsItWasAndTheWindowCloses) {
     TForm1& form = Show();
     form.edIP->setText("10.0.0.2");
     form.edFilename->setText("/fw/b.bin");
-    IniFileSeam::Calls().Write = &FailAfterSomeBytes;
+    const TFullDisk full;
     EXPECT_TRUE(form.close());
     EXPECT_EQ(SettingsText(), old) << "neither value was written";
     EXPECT_EQ(Boxes.Shown.size(), 1u);

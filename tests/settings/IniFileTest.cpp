@@ -1,5 +1,5 @@
-#include "app/IniFile.h"
-#include "app/IniFileSeam.h"
+#include "settings/IniFile.h"
+#include "settings/IniFilePosix.h"
 
 #include "Scratch.h"
 
@@ -185,42 +185,48 @@ TEST(IniFile, ALineBreakInAnyPartIsRefused) {
     EXPECT_EQ(ReadFileText(name), "[Data]\nIP=1\nPath=old\n");
 }
 
-class IniFileFault : public testing::Test {
-protected:
-    ~IniFileFault() override { IniFileSeam::Calls() = IniFileSeam::SystemCalls(); }
-};
+// The settings file's system calls with a fault: a disk that fills up after a few bytes of the
+// new file (every second write), or a folder that takes no new file.
+class TFaultyCalls : public TIniFileCalls {
+public:
+    bool FullDisk = false;
+    bool RefuseNewFiles = false;
 
-// A disk that fills up after a few bytes of the new file.
-ssize_t WriteSomeThenFail(int fd, const void* buffer, size_t count) {
-    const ssize_t put = ::write(fd, buffer, count > 5 ? 5 : count);
-    if (put == 5 && count > 5) {
-        static int calls = 0;
-        if (++calls % 2 == 0) {
+    int MakeTemporary(char* pathTemplate, int flags) override {
+        if (RefuseNewFiles) {
+            errno = EACCES;
+            return -1;
+        }
+        return FInUse.Previous().MakeTemporary(pathTemplate, flags);
+    }
+    ssize_t Write(int fd, const void* buffer, size_t count) override {
+        const ssize_t put = FInUse.Previous().Write(fd, buffer, FullDisk && count > 5 ? 5 : count);
+        if (FullDisk && put == 5 && count > 5 && ++FWrites % 2 == 0) {
             errno = ENOSPC;
             return -1;
         }
+        return put;
     }
-    return put;
-}
 
-int RefuseNewFiles(char*, int) {
-    errno = EACCES;
-    return -1;
-}
+private:
+    int FWrites = 0;
+    TSeamOverride<TIniFileCalls> FInUse{IniFileCalls, *this};
+};
 
-TEST_F(IniFileFault, AWriteFailingMidwayLeavesTheOldFileWhole) {
+TEST(IniFileFault, AWriteFailingMidwayLeavesTheOldFileWhole) {
     TScratch scratch;
     const std::string name = scratch / "DORVEX.ini";
     const std::string old = "[Data]\nIP=10.0.0.1\nPath=/a/long/enough/path/to/firmware.bin\n";
     WriteFileText(name, old);
-    IniFileSeam::Calls().Write = &WriteSomeThenFail;
+    TFaultyCalls calls;
+    calls.FullDisk = true;
     EXPECT_THROW(Store(name, "IP", "10.0.0.2"), EIniFileException);
     EXPECT_EQ(ReadFileText(name), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), fs::directory_iterator()), 1)
         << "the unfinished new file is removed";
 }
 
-TEST_F(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
+TEST(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
     TScratch scratch;
     const std::string name = scratch / "DORVEX.ini";
     WriteFileText(name, "[Data]\nIP=10.0.0.1\nPath=/a/longer/path\n");
@@ -230,7 +236,8 @@ TEST_F(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
         return st.st_ino;
     };
     const auto before = inode();
-    IniFileSeam::Calls().MakeTemporary = &RefuseNewFiles;
+    TFaultyCalls calls;
+    calls.RefuseNewFiles = true;
     Store(name, "Path", "/b");
     EXPECT_EQ(ReadFileText(name), "[Data]\nIP=10.0.0.1\nPath=/b\n");
     EXPECT_EQ(inode(), before);

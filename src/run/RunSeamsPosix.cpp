@@ -36,7 +36,9 @@ std::string FindProgram(const std::string& name) {
         if (folder.empty() || folder.front() != '/') {
             continue;
         }
-        const std::string candidate = folder + "/" + name;
+        std::string candidate = folder;
+        candidate += '/';
+        candidate += name;
         struct stat st {};
         if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0) {

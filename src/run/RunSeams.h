@@ -24,8 +24,8 @@ public:
 //   no other descriptor of ours; it is started by an intermediate child that ends at once and is
 //   reaped here, so the program belongs to the system, which reaps it, and leaves no zombie.
 // - Windows: the shell's "open" of the program, hidden, with the parameter text of a blank and
-//   each argument after a blank. An argument holding a blank or a quotation mark would be read
-//   as others: nothing is started then.
+//   each argument after a blank. An empty argument, or one holding a blank or a quotation mark,
+//   would reach the program as other arguments than given: nothing is started then.
 class TDetachedLauncher : public TProcessLauncher {
 public:
     void Start(const std::string& program, const std::vector<std::string>& arguments) override;

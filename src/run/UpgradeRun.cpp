@@ -30,11 +30,9 @@ int32_t UploadPercent(int32_t workCount, uint32_t imageSize) {
 TUpgradeRun::TUpgradeRun(TUpgradeView& view, TIdTrivialFTP& tftp) : FView(view), FTftp(tftp) {}
 
 void TUpgradeRun::LoadStoredSettings(TIdTrivialFTP& tftp) {
-    tftp.BeginLoading();
     tftp.SetName("tftp1");
     tftp.SetPort(69);
     tftp.SetReceiveTimeout(4000);
-    tftp.EndLoading();
 }
 
 void TUpgradeRun::Show() {

@@ -64,8 +64,9 @@ public:
     // The window's view and its TFTP client tftp1, which both outlive the run.
     TUpgradeRun(TUpgradeView& view, TIdTrivialFTP& tftp);
 
-    // The stored settings of tftp1, applied as a stored layout is: its name, port 69 and the
-    // receive time-out of 4000 ms. Its events are bound by the window to its handlers.
+    // The stored settings of tftp1: its name, port 69 and the receive time-out of 4000 ms. The
+    // window applies them, and binds tftp1's events to its handlers, while it loads its stored
+    // layout.
     static void LoadStoredSettings(TIdTrivialFTP& tftp);
 
     // FormShow: the settings file read into the window.

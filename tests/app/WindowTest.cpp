@@ -1,10 +1,10 @@
 #include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
-#include "settings/IniFilePosix.h"
 
 #include "RecordingBoxes.h"
 #include "Scratch.h"
+#include "settings/FaultyCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -536,31 +536,14 @@ TEST_F(Window, SettingsFilesRoundTripByteForByteAndEveryCloseCloses) {
     }
 }
 
-// A disk that is full after 5 bytes of the new file.
-class TFullDisk : public TIniFileCalls {
-public:
-    int MakeTemporary(char* pathTemplate, int flags) override {
-        return FInUse.Previous().MakeTemporary(pathTemplate, flags);
-    }
-    ssize_t Write(int fd, const void* buffer, size_t count) override {
-        if (count > 5) {
-            return FInUse.Previous().Write(fd, buffer, 5);
-        }
-        errno = ENOSPC;
-        return -1;
-    }
-
-private:
-    TSeamOverride<TIniFileCalls> FInUse{IniFileCalls, *this};
-};
-
 TEST_F(Window, AWriteFailingMidwayLeavesTheFileAsItWasAndTheWindowCloses) {
     const std::string old = "[Data]\nIP=10.0.0.1\nPath=/fw/a.bin\n";
     Settings(old);
     TForm1& form = Show();
     form.edIP->setText("10.0.0.2");
     form.edFilename->setText("/fw/b.bin");
-    const TFullDisk full;
+    TFaultyCalls calls;
+    calls.FullDisk = true;
     EXPECT_TRUE(form.close());
     EXPECT_EQ(SettingsText(), old) << "neither value was written";
     EXPECT_EQ(Boxes.Shown.size(), 1u);

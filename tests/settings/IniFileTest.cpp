@@ -1,7 +1,7 @@
 #include "settings/IniFile.h"
-#include "settings/IniFilePosix.h"
 
 #include "Scratch.h"
+#include "settings/FaultyCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -184,34 +184,6 @@ TEST(IniFile, ALineBreakInAnyPartIsRefused) {
     }
     EXPECT_EQ(ReadFileText(name), "[Data]\nIP=1\nPath=old\n");
 }
-
-// The settings file's system calls with a fault: a disk that fills up after a few bytes of the
-// new file (every second write), or a folder that takes no new file.
-class TFaultyCalls : public TIniFileCalls {
-public:
-    bool FullDisk = false;
-    bool RefuseNewFiles = false;
-
-    int MakeTemporary(char* pathTemplate, int flags) override {
-        if (RefuseNewFiles) {
-            errno = EACCES;
-            return -1;
-        }
-        return FInUse.Previous().MakeTemporary(pathTemplate, flags);
-    }
-    ssize_t Write(int fd, const void* buffer, size_t count) override {
-        const ssize_t put = FInUse.Previous().Write(fd, buffer, FullDisk && count > 5 ? 5 : count);
-        if (FullDisk && put == 5 && count > 5 && ++FWrites % 2 == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return put;
-    }
-
-private:
-    int FWrites = 0;
-    TSeamOverride<TIniFileCalls> FInUse{IniFileCalls, *this};
-};
 
 TEST(IniFileFault, AWriteFailingMidwayLeavesTheOldFileWhole) {
     TScratch scratch;

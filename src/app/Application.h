@@ -2,7 +2,6 @@
 // failure that no handler caught is shown to the user.
 #pragma once
 
-#include "base/Seam.h"
 #include "run/MessageBoxes.h"
 
 #include <QApplication>
@@ -21,9 +20,6 @@ public:
     void Show(const std::string& caption, const std::string& text) override;
     void ShowError(const std::string& caption, const std::string& text) override;
 };
-
-// The boxes the program shows: the toolkit's, or a test's in its scope.
-extern TSeam<TMessageBoxes> MessageBoxes;
 
 // Text of the program (8-bit, the system's encoding, UTF-8) and of the toolkit. ToQString shows
 // every byte as well as it can: valid UTF-8 as such, and a byte that is no part of a valid

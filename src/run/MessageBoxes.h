@@ -2,6 +2,8 @@
 // the caption (the application's title) and the text of the error box.
 #pragma once
 
+#include "base/Seam.h"
+
 #include <exception>
 #include <string>
 #include <string_view>
@@ -16,6 +18,10 @@ public:
     // The error box: the error icon and one OK button.
     virtual void ShowError(const std::string& caption, const std::string& text) = 0;
 };
+
+// The boxes the program shows: the front end's own, or a test's in its scope. Each front end
+// defines the seam with its toolkit's boxes as the standard ones.
+extern TSeam<TMessageBoxes> MessageBoxes;
 
 // The executable's file name without its folder and without everything from its first ".",
 // with every character after the first turned to lower case (ASCII letters). A folder ends with

@@ -1,9 +1,10 @@
 // Message boxes that are answered at once and remembered.
 #pragma once
 
-#include "app/Application.h"
+#include "run/MessageBoxes.h"
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 

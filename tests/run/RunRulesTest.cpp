@@ -1,5 +1,6 @@
-// The upgrade run's own rules, on every platform: the percentage of the gauge, and which address
-// texts reach the ARP command.
+// The upgrade run's own rules, on every platform: the percentage of the gauge, which address
+// texts reach the ARP command, and the caption and text of the message boxes.
+#include "run/MessageBoxes.h"
 #include "run/RunSeams.h"
 #include "run/UpgradeRun.h"
 #include "tftp/IdTrivialFTP.h"
@@ -84,6 +85,54 @@ TEST(StartArpCommand, OnlyADottedQuadReachesTheArpCommandInItsPlainForm) {
 #endif
         }
         EXPECT_EQ(launcher.Started, expected);
+    }
+}
+
+TEST(ApplicationTitle, IsTheFileNameUpToItsFirstDotWithTheRestInLowerCase) {
+    const struct {
+        const char* Path;
+        const char* Title;
+    } cases[] = {
+        {"/usr/local/bin/zeb40-upgrade", "zeb40-upgrade"},
+        {"C:/Tools/ZEB40UPG.EXE", "Zeb40upg"},
+        {"ZEB40.tar.gz", "Zeb40"},
+        {"/opt/My.Tool/Upgrade", "Upgrade"},
+        {"relative/UpGrade.", "Upgrade"},
+        {"/bin/.hidden", ""},
+        {"X", "X"},
+        {"", ""},
+        {"/ends/with/slash/", ""},
+        {"/x/\xC4RGER", "\xC4rger"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TitleFromExecutable(c.Path), c.Title) << c.Path;
+    }
+#if defined(_WIN32)
+    EXPECT_EQ(TitleFromExecutable("C:\\Tools\\ZEB40UPG.EXE"), "Zeb40upg");
+#else
+    EXPECT_EQ(TitleFromExecutable("/x/a\\b"), "a\\b"); // a name of its own here
+#endif
+}
+
+TEST(ErrorBox, AppendsAPeriodOnlyAfterACharacterAboveIt) {
+    const struct {
+        const char* Message;
+        const char* Shown;
+    } cases[] = {
+        {"Timeout", "Timeout."},
+        {"Unable to write to /a/DORVEX.ini", "Unable to write to /a/DORVEX.ini."},
+        {"Upgrade Finish.", "Upgrade Finish."},
+        {"", ""},
+        {"ends in a blank ", "ends in a blank "},
+        {"(closed)", "(closed)"},
+        {"dash-", "dash-"},
+        {"slash/", "slash/."},
+        {"digit 0", "digit 0."},
+        {"line\n", "line\n"},
+        {"byte \xE9", "byte \xE9."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ErrorBoxText(c.Message), c.Shown) << c.Message;
     }
 }
 

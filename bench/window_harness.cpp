@@ -9,8 +9,8 @@
 // one box "Upgrade Finish.", 1 when it did not, 64 for bad arguments.
 #include "app/Application.h"
 #include "app/Main.h"
-#include "app/RunSeams.h"
 #include "app/Startup.h"
+#include "run/RunSeams.h"
 
 #include <QTimer>
 #include <QWindow>
@@ -143,9 +143,9 @@ int main(int argc, char** argv) {
     {
         TApplication application(argc, argv);
         TAnsweringBoxes boxes;
-        application.SetMessageBoxes(&boxes);
+        const TSeamOverride<TMessageBoxes> boxesInUse(MessageBoxes, boxes);
         TIdleLauncher launcher;
-        RunSeams::SetLauncher(&launcher);
+        const TSeamOverride<TProcessLauncher> launcherInUse(ProcessLauncher, launcher);
 
         bool timedOut = false;
         QTimer watchdog;
@@ -182,8 +182,6 @@ int main(int argc, char** argv) {
             watchdog.start(WatchdogMs);
             exposed.start();
         });
-        RunSeams::SetLauncher(nullptr);
-        application.SetMessageBoxes(nullptr);
 
         const bool finished =
             !timedOut && boxes.FinishedAt && boxes.Shown == std::vector<std::string>{FinishText};

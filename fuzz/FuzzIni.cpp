@@ -5,9 +5,9 @@
 // them. TIniFile is exercised on a file under the system's temporary folder: it reads what the
 // text layer reads, and its write leaves the file holding exactly the text layer's result.
 #include "FuzzCheck.h"
-#include "app/IniFile.h"
-#include "app/IniText.h"
 #include "base/IntegerText.h"
+#include "settings/IniFile.h"
+#include "settings/IniText.h"
 
 #include <unistd.h>
 

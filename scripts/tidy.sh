@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs clang-tidy (checks in .clang-tidy) over the non-Qt sources: src/base, src/net, src/tftp,
-# the settings file in src/app, and the tools, with the compile commands of build/default, and
-# the Windows-only files (*Win32.cpp) with those of build/mingw. Fails on any finding.
+# src/settings, src/run, the gauge's geometry in src/widgets, and the tools, with the compile
+# commands of build/default, and the Windows-only files (*Win32.cpp) with those of build/mingw.
+# Fails on any finding.
 # Usage: scripts/tidy.sh [clang-tidy]
 set -euo pipefail
 tidy=${1:-clang-tidy}
@@ -9,7 +10,8 @@ cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 [ -f build/default/compile_commands.json ] || cmake --preset default >/dev/null
 mapfile -t files < <(git ls-files -co --exclude-standard -- 'src/base/*.cpp' 'src/net/*.cpp' \
-    'src/tftp/*.cpp' 'src/app/IniFile.cpp' 'src/app/IniText.cpp' 'tools/*.cpp' ':!:*Win32.cpp')
+    'src/tftp/*.cpp' 'src/settings/*.cpp' 'src/run/*.cpp' 'src/widgets/GaugeGeometry.cpp' \
+    'tools/*.cpp' ':!:*Win32.cpp')
 # One clang-tidy per file, two at a time; every finding is printed, and any one fails the run.
 printf '%s\n' "${files[@]}" | xargs -P "$(nproc)" -n 1 "$tidy" -p build/default --quiet
 # The Windows-only files, with the compile commands of build/mingw, for the MinGW target and with

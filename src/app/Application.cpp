@@ -1,7 +1,5 @@
 #include "app/Application.h"
 
-#include "base/Exception.h"
-
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -45,39 +43,16 @@ void TQtMessageBoxes::ShowError(const std::string& caption, const std::string& t
     ShowBox(QMessageBox::Critical, caption, text);
 }
 
-std::string TitleFromExecutable(std::string_view executablePath) {
-    const size_t slash = executablePath.find_last_of('/');
-    std::string_view name =
-        slash == std::string_view::npos ? executablePath : executablePath.substr(slash + 1);
-    name = name.substr(0, name.find('.'));
-    std::string title(name);
-    for (size_t i = 1; i < title.size(); ++i) {
-        if (title[i] >= 'A' && title[i] <= 'Z') {
-            title[i] = static_cast<char>(title[i] - 'A' + 'a');
-        }
-    }
-    return title;
+namespace {
+
+TMessageBoxes& QtBoxes() {
+    static TQtMessageBoxes boxes;
+    return boxes;
 }
 
-std::string ErrorBoxText(std::string_view message) {
-    std::string text(message);
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') {
-        text += '.';
-    }
-    return text;
-}
+} // namespace
 
-std::string FailureMessage(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unexpected failure";
-    }
-}
+TSeam<TMessageBoxes> MessageBoxes(&QtBoxes);
 
 namespace {
 
@@ -188,17 +163,13 @@ TApplication* TApplication::Instance() {
     return Running;
 }
 
-void TApplication::SetMessageBoxes(TMessageBoxes* boxes) {
-    FMessageBoxes = boxes != nullptr ? boxes : &FQtBoxes;
-}
-
 void TApplication::MessageBox(const std::string& text) {
-    FMessageBoxes->Show(FTitle, text);
+    MessageBoxes().Show(FTitle, text);
 }
 
 void TApplication::ShowException(const std::exception_ptr& failure) noexcept {
     try {
-        FMessageBoxes->ShowError(FTitle, ErrorBoxText(FailureMessage(failure)));
+        MessageBoxes().ShowError(FTitle, ErrorBoxText(FailureMessage(failure)));
     } catch (...) {
         // Nothing is left to tell the user with; the loop goes on.
     }

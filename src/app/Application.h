@@ -1,26 +1,17 @@
-// The application object: its title, its message boxes and the one place where a failure that
-// no handler caught is shown to the user.
+// The application object of the Qt window: its title, its message boxes and the one place where a
+// failure that no handler caught is shown to the user.
 #pragma once
 
-#include <QApplication>
+#include "run/MessageBoxes.h"
 
-class QLineEdit;
+#include <QApplication>
 
 #include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
 
-// The message boxes the program shows, behind an interface so that tests can answer and record
-// them. Both are modal: the call returns when the user has closed the box.
-class TMessageBoxes {
-public:
-    virtual ~TMessageBoxes() = default;
-    // A text and one OK button, no icon, centred on the screen.
-    virtual void Show(const std::string& caption, const std::string& text) = 0;
-    // The error box: the error icon and one OK button.
-    virtual void ShowError(const std::string& caption, const std::string& text) = 0;
-};
+class QLineEdit;
 
 // The toolkit's own message boxes. They stay on top like the main window, so they are never
 // hidden behind it.
@@ -29,19 +20,6 @@ public:
     void Show(const std::string& caption, const std::string& text) override;
     void ShowError(const std::string& caption, const std::string& text) override;
 };
-
-// The executable's file name without its folder and without everything from its first ".",
-// with every character after the first turned to lower case (ASCII letters).
-std::string TitleFromExecutable(std::string_view executablePath);
-
-// The text of the error box for a failure's message: a "." is appended when the message is not
-// empty and its last byte is greater than "." (so "Timeout" becomes "Timeout.", while a text
-// ending in ".", a blank or ")" stays as it is).
-std::string ErrorBoxText(std::string_view message);
-
-// The message of a caught failure: an Exception's message, another standard exception's
-// what(), or "Unexpected failure" for anything else.
-std::string FailureMessage(const std::exception_ptr& failure);
 
 // Text of the program (8-bit, the system's encoding, UTF-8) and of the toolkit. ToQString shows
 // every byte as well as it can: valid UTF-8 as such, and a byte that is no part of a valid
@@ -72,11 +50,6 @@ public:
     const std::string& Title() const { return FTitle; }
     void SetTitle(std::string title) { FTitle = std::move(title); }
 
-    // The boxes in use; the toolkit's unless a replacement is set. Not owned; nullptr restores
-    // the toolkit's.
-    TMessageBoxes& MessageBoxes() { return *FMessageBoxes; }
-    void SetMessageBoxes(TMessageBoxes* boxes);
-
     // The plain message box with the title as its caption.
     void MessageBox(const std::string& text);
 
@@ -91,8 +64,6 @@ public:
 
 private:
     std::string FTitle;
-    TQtMessageBoxes FQtBoxes;
-    TMessageBoxes* FMessageBoxes = &FQtBoxes;
 };
 
 // Runs a handler that the toolkit calls; a failure that escapes it is shown by the application's

@@ -2,10 +2,7 @@
 
 #include "app/Application.h"
 #include "app/Icon.h"
-#include "app/IniFile.h"
-#include "app/IniText.h"
-#include "app/RunSeams.h"
-#include "net/Idexception.h"
+#include "settings/IniText.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -17,28 +14,8 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
-int32_t WriteEnabled = 1;
-uint32_t ImageSize = 0;
 TForm1* Form1 = nullptr;
-
-int32_t UploadPercent(int32_t workCount, uint32_t imageSize) {
-    if (imageSize == 0) {
-        return 100;
-    }
-    const double percent =
-        std::trunc(static_cast<double>(workCount) / static_cast<double>(imageSize) * 100.0);
-    // A file that grew after the probe can give more than the 32-bit range holds.
-    if (percent >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    if (percent <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(percent);
-}
 
 namespace {
 
@@ -122,6 +99,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     Exit1->setObjectName("Exit1");
     tftp1 = new TIdTrivialFTP(this); // owned by the window, freed with it
     LoadTftp1();
+    FRun = std::make_unique<TUpgradeRun>(*this, *tftp1);
 
     setTabOrder(bt1, edIP);
     setTabOrder(edIP, edFilename);
@@ -146,9 +124,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
 
 void TForm1::LoadTftp1() {
     BeginLoading();
-    tftp1->SetName("tftp1");
-    tftp1->SetPort(69);
-    tftp1->SetReceiveTimeout(4000);
+    TUpgradeRun::LoadStoredSettings(*tftp1);
     tftp1->OnWorkBegin = [this](TObject* sender, TWorkMode mode, int32_t countMax) {
         tftp1WorkBegin(sender, mode, countMax);
     };
@@ -181,75 +157,28 @@ void TForm1::FormDestroy(TObject* /*Sender*/) {
 }
 
 void TForm1::FormShow(TObject* /*Sender*/) {
-    TIniFile ini(SettingsPath());
-    WriteEnabled = ini.ReadInt("Debug", "EnableWrite", 1);
-    SetTextBytes(edIP, ini.ReadText("Data", "IP", "192.168.1.100"));
-    SetTextBytes(edFilename, ini.ReadText("Data", "Path", " "));
-    if (WriteEnabled == 0) {
-        edIP->setEnabled(false);
-        edFilename->setEnabled(false);
-    }
+    FRun->Show();
 }
 
-void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& /*CanClose*/) {
-    TIniFile ini(SettingsPath());
-    ini.WriteText("Data", "IP", TextBytes(edIP));
-    ini.WriteText("Data", "Path", TextBytes(edFilename));
-    // Both values reach the file together or not at all.
-    ini.Flush();
+void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
+    FRun->CloseQuery(CanClose);
 }
 
 void TForm1::bt1Click(TObject* /*Sender*/) {
-    // The ARP entry first, before anything else can fail: the device may have come up with a
-    // new hardware address behind the same IP address.
-    StartArpCommand(TextBytes(edIP));
-    ImageSize = RunSeams::FileProbe()(TextBytes(edFilename));
-    if (ImageSize == 0) {
-        TApplication::Instance()->MessageBox("Error");
-    }
-    bt1->setEnabled(false);
-    tftp1->SetHost(TextBytes(edIP));
-    FUnwindingAtUpload = std::uncaught_exceptions();
-    try {
-        tftp1->UploadFile(TextBytes(edFilename), "/");
-    } catch (const EIdTFTPException& e) {
-        sb1->SetText(ToQString(e.Message()));
-        sb1->PaintNow();
-        TApplication::Instance()->MessageBox(e.Message());
-        bt1->setEnabled(true);
-    }
-    // Every other failure goes on to the failure handler, and bt1 stays disabled.
+    FRun->Upgrade();
 }
 
 void TForm1::tftp1WorkBegin(TObject* /*Sender*/, TWorkMode /*AWorkMode*/,
                             int32_t /*AWorkCountMax*/) {
-    sb1->SetText("Starting upload ......");
-    sb1->PaintNow();
+    FRun->WorkBegin();
 }
 
 void TForm1::tftp1Work(TObject* /*Sender*/, TWorkMode /*AWorkMode*/, int32_t AWorkCount) {
-    sb1->SetText(QString::number(AWorkCount) + " Bytes");
-    sb1->PaintWhenDue();
-    cgPross->SetProgress(UploadPercent(AWorkCount, ImageSize));
+    FRun->Work(AWorkCount);
 }
 
 void TForm1::tftp1WorkEnd(TObject* /*Sender*/, TWorkMode /*AWorkMode*/) {
-    // The event carries no outcome. The upload ends normally only by returning; on a failure its
-    // work scope closes while the failure unwinds the call, so a failure more on its way than
-    // when UploadFile was called means the transfer failed, and bt1Click or the failure handler
-    // tells the user.
-    if (std::uncaught_exceptions() > FUnwindingAtUpload) {
-        return;
-    }
-    // The last count reaches the screen before it is replaced.
-    sb1->PaintNow();
-    sb1->SetText("Finish......");
-    sb1->PaintNow();
-    bt1->setEnabled(true);
-    TApplication::Instance()->MessageBox("Upgrade Finish.");
-    // Writes the settings and asks the application to quit, which happens once bt1Click has
-    // returned to the event loop.
-    close();
+    FRun->WorkEnd();
 }
 
 void TForm1::Exit1Click(TObject* /*Sender*/) {
@@ -272,8 +201,57 @@ bool TForm1::FileDropped(const QString& path) {
     return true;
 }
 
-void TForm1::SetStatusText(const std::string& text) {
+std::string TForm1::AddressText() const {
+    return TextBytes(edIP);
+}
+
+void TForm1::SetAddressText(const std::string& text) {
+    SetTextBytes(edIP, text);
+}
+
+std::string TForm1::FileNameText() const {
+    return TextBytes(edFilename);
+}
+
+void TForm1::SetFileNameText(const std::string& text) {
+    SetTextBytes(edFilename, text);
+}
+
+void TForm1::DisableEdits() {
+    edIP->setEnabled(false);
+    edFilename->setEnabled(false);
+}
+
+void TForm1::SetButtonEnabled(bool enabled) {
+    bt1->setEnabled(enabled);
+}
+
+void TForm1::SetStatusText(const std::string& text, TStatusPace pace) {
+    if (pace == TStatusPace::WhenDue) {
+        sb1->SetText(ToQString(text));
+        sb1->PaintWhenDue();
+        FCountInStatus = true;
+        return;
+    }
+    if (FCountInStatus) {
+        // The last count reaches the screen before it is replaced.
+        sb1->PaintNow();
+        FCountInStatus = false;
+    }
     sb1->SetText(ToQString(text));
+    sb1->PaintNow();
+}
+
+void TForm1::SetGaugeProgress(int32_t value) {
+    cgPross->SetProgress(value);
+}
+
+void TForm1::ShowMessage(const std::string& text) {
+    TApplication::Instance()->MessageBox(text);
+}
+
+void TForm1::CloseWindow() {
+    close();
 }
 
 std::string TForm1::StatusText() const {

@@ -3,6 +3,7 @@
 
 #include "app/StatusLine.h"
 #include "base/Component.h"
+#include "run/UpgradeRun.h"
 #include "tftp/IdTrivialFTP.h"
 #include "widgets/Cgauges.h"
 
@@ -15,23 +16,14 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 
 class TDropHook;
 
-// The value of "EnableWrite" read when the window was shown.
-extern int32_t WriteEnabled;
-
-// The size in bytes of the firmware file as the last press of bt1 measured it; all ones when the
-// file could not be opened.
-extern uint32_t ImageSize;
-
-// The percentage that tftp1Work shows for a running total: the total as a share of the probed
-// size, truncated toward zero, saturated to the 32-bit range (the gauge clamps it to 0..100). An
-// empty image is whole once its one total of 0 bytes has been sent: 100.
-int32_t UploadPercent(int32_t workCount, uint32_t imageSize);
-
-class TForm1 : public QWidget, public TComponent {
+// The main window. The upgrade run and the settings are the run's (TUpgradeRun); the window is
+// its view, and its handlers delegate to it.
+class TForm1 : public QWidget, public TComponent, public TUpgradeView {
     Q_OBJECT
 
 public:
@@ -71,8 +63,19 @@ public:
     // call instead of going to the failure handler.
     void ShowAtStart();
 
+    // The view of the run.
+    std::string AddressText() const override;
+    void SetAddressText(const std::string& text) override;
+    std::string FileNameText() const override;
+    void SetFileNameText(const std::string& text) override;
+    void DisableEdits() override;
+    void SetButtonEnabled(bool enabled) override;
+    void SetStatusText(const std::string& text, TStatusPace pace) override;
+    void SetGaugeProgress(int32_t value) override;
+    void ShowMessage(const std::string& text) override;
+    void CloseWindow() override;
+
     // The status line's one part.
-    void SetStatusText(const std::string& text);
     std::string StatusText() const;
 
     // The action behind the platform's close key.
@@ -88,15 +91,15 @@ private:
     // The stored settings of tftp1, applied as a stored layout is.
     void LoadTftp1();
 
+    std::unique_ptr<TUpgradeRun> FRun;
     TDropHook* FDropHook = nullptr;
     QAction* FCloseKey = nullptr;
     bool FShown = false;
     bool FStarting = false;
     bool FClosing = false;
+    // The status line holds a running count set at the pace of the screen.
+    bool FCountInStatus = false;
     std::exception_ptr FStartFailure;
-    // Failures on their way out when bt1Click called UploadFile: more than these while the
-    // transfer's work scope closes means the transfer is ending with a failure.
-    int FUnwindingAtUpload = 0;
 };
 
 // The application's main window while it exists.

@@ -87,19 +87,7 @@ int32_t FailSelect(const TSelectLists& lists, int32_t code) {
 
 } // namespace WinsockRules
 
-namespace {
-
-TIdSocketLibraryService* CurrentService = nullptr;
-
-} // namespace
-
-TIdSocketLibraryService& SocketLibraryService() {
-    return CurrentService != nullptr ? *CurrentService : WinsockRules::PlatformLibraryService();
-}
-
-void SetSocketLibraryService(TIdSocketLibraryService* service) {
-    CurrentService = service;
-}
+TSeam<TIdSocketLibraryService> SocketLibraryService(&WinsockRules::PlatformLibraryService);
 
 TIdStackVersionWinsock::TIdStackVersionWinsock(const TIdStartupReply& reply) {
     DatagramLimit = reply.MaxUdpDg;
@@ -111,9 +99,7 @@ TIdStackVersionWinsock::TIdStackVersionWinsock(const TIdStartupReply& reply) {
     StackName = "Winsock stack";
 }
 
-TIdStackWinsock::TIdStackWinsock() : TIdStackWinsock(SocketLibraryService()) {}
-
-TIdStackWinsock::TIdStackWinsock(TIdSocketLibraryService& service) : FService(service) {
+TIdStackWinsock::TIdStackWinsock() : FService(SocketLibraryService()) {
     try {
         LoadSocketLibrary();
         TIdStartupReply reply;

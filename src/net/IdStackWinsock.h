@@ -6,6 +6,7 @@
 // (ETIMEDOUT is 10060), a failed name lookup to 11001..11004.
 #pragma once
 
+#include "base/Seam.h"
 #include "net/IdStack.h"
 
 #include <cstdint>
@@ -42,11 +43,9 @@ public:
     virtual void Unload() = 0;
 };
 
-// The service new stacks use; never null.
-TIdSocketLibraryService& SocketLibraryService();
-// Replaces the service for stacks built from now on; null restores the default. The service must
-// outlive every stack built with it.
-void SetSocketLibraryService(TIdSocketLibraryService* service);
+// The service new stacks use: the platform's, or a test's in its scope. A stack keeps the service
+// it was built with until it is destroyed, so a replacement must outlive the stacks built with it.
+extern TSeam<TIdSocketLibraryService> SocketLibraryService;
 
 #if defined(_WIN32)
 
@@ -66,17 +65,18 @@ public:
 // The system's own module calls. Load takes a library from the system folder only, never one of
 // the same name in the program's folder or the current one, where the normal search looks first.
 TIdModuleCalls& SystemModuleCalls();
+// The module calls the Winsock library service loads with: the system's, or a test's in its scope.
+extern TSeam<TIdModuleCalls> ModuleCalls;
 
-// The socket library of Windows, loaded at run time. Load looks up every entry point of the
-// library by name and refuses a library that lacks one of those the stack calls (releasing it
-// again), so that no call is ever made through a missing entry; Startup is WSAStartup, Cleanup
+// The socket library of Windows, loaded at run time through ModuleCalls. Load looks up every entry
+// point of the library by name and refuses a library that lacks one of those the stack calls
+// (releasing it again), so that no call is ever made through a missing entry; the library is
+// released through the calls that loaded it; Startup is WSAStartup, Cleanup
 // WSACleanup, CancelBlockingCall WSACancelBlockingCall. Every stack calls the entry points of the
 // last library loaded; while none is loaded, each entry point is a stand-in that fails as Winsock
 // fails before its start-up (10093, WSANOTINITIALISED).
 class TIdWinsockLibraryService : public TIdSocketLibraryService {
 public:
-    explicit TIdWinsockLibraryService(TIdModuleCalls& calls = SystemModuleCalls());
-
     bool Load(const std::string& libraryName) override;
     int32_t Startup(uint16_t version, TIdStartupReply& reply) override;
     int32_t CancelBlockingCall() override;
@@ -84,7 +84,7 @@ public:
     void Unload() override;
 
 private:
-    TIdModuleCalls& FCalls;
+    TIdModuleCalls* FCalls = nullptr;
     void* FLibrary = nullptr;
     // Loads not yet released; each stack loads once.
     int FLoads = 0;
@@ -110,7 +110,6 @@ public:
     // Loads and starts the socket library through SocketLibraryService(): EIdStackCanNotLoadWinsock
     // or EIdStackInitializationFailed when that fails, with nothing left loaded.
     TIdStackWinsock();
-    explicit TIdStackWinsock(TIdSocketLibraryService& service);
     ~TIdStackWinsock() override;
 
     void RefreshLocalAddresses() override;

@@ -262,32 +262,33 @@ TIdModuleCalls& SystemModuleCalls() {
     return calls;
 }
 
+TSeam<TIdModuleCalls> ModuleCalls(&SystemModuleCalls);
+
 TIdSocketLibraryService& WinsockRules::PlatformLibraryService() {
     static TIdWinsockLibraryService service;
     return service;
 }
 
-TIdWinsockLibraryService::TIdWinsockLibraryService(TIdModuleCalls& calls) : FCalls(calls) {}
-
 bool TIdWinsockLibraryService::Load(const std::string& libraryName) {
-    void* const library = FCalls.Load(libraryName.c_str());
+    TIdModuleCalls& calls = ModuleCalls();
+    void* const library = calls.Load(libraryName.c_str());
     if (library == nullptr) {
         return false;
     }
     TWinsockEntries found;
     bool complete = true;
     std::size_t kept = 0;
-#define ZEB40_FIND_CALLED(name)                                                                    \
-    complete = FindEntry(FCalls, library, #name, found.name) && complete;
-#define ZEB40_FIND_KEPT(name) found.Kept[kept++] = FCalls.EntryPoint(library, #name);
+#define ZEB40_FIND_CALLED(name) complete = FindEntry(calls, library, #name, found.name) && complete;
+#define ZEB40_FIND_KEPT(name) found.Kept[kept++] = calls.EntryPoint(library, #name);
     ZEB40_WINSOCK_ENTRY_POINTS(ZEB40_FIND_CALLED, ZEB40_FIND_KEPT)
 #undef ZEB40_FIND_CALLED
 #undef ZEB40_FIND_KEPT
     if (!complete) {
-        FCalls.Release(library);
+        calls.Release(library);
         return false;
     }
     Winsock = found;
+    FCalls = &calls;
     FLibrary = library;
     ++FLoads;
     ++LoadedLibraries;
@@ -327,7 +328,7 @@ void TIdWinsockLibraryService::Unload() {
     if (--LoadedLibraries == 0) {
         Winsock = TWinsockEntries();
     }
-    FCalls.Release(FLibrary);
+    FCalls->Release(FLibrary);
     if (--FLoads == 0) {
         FLibrary = nullptr;
     }

@@ -3,28 +3,13 @@
 // picture is composed off screen and reaches the screen in one copy, so the gauge never flickers.
 #pragma once
 
+#include "widgets/GaugeGeometry.h"
+
 #include <QColor>
 #include <QImage>
-#include <QPoint>
 #include <QWidget>
 
 #include <cstdint>
-#include <optional>
-
-enum TCGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
-
-// 0 draws no frame, 1 a one-pixel black frame; any value other than 1 draws no frame.
-enum TGaugeBorderStyle : uint8_t { bsNone = 0, bsSingle = 1 };
-
-// A rectangle by its edges. Filling it covers the pixels from Left up to but not including Right
-// and from Top up to but not including Bottom.
-struct TGaugeRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-    friend bool operator==(const TGaugeRect&, const TGaugeRect&) = default;
-};
 
 // The colour an off-screen bitmap is cleared to. Qt has no window-frame role in its palette; the
 // usual window-frame colour is black, which is what this is.
@@ -38,58 +23,6 @@ public:
     // colour, solid.
     void MatchSize(const QImage& templ);
 };
-
-// The arithmetic of the picture, kept apart from the painting.
-namespace GaugeGeometry {
-
-// floor(part * 100 / range) in floating point; 0 when the range is empty.
-int PercentDone(int32_t minValue, int32_t maxValue, int32_t progress);
-
-// The client rectangle, shrunk by one pixel on each side when the border style is single.
-TGaugeRect PaintRect(int width, int height, int borderStyle);
-
-// The filled part of a horizontal bar; empty when nothing is filled.
-std::optional<TGaugeRect> HorizontalBarFill(const TGaugeRect& rect, int percent);
-
-// The filled part of a vertical bar.
-TGaugeRect VerticalBarFill(const TGaugeRect& rect, int percent);
-
-// Top-left corner of the percentage text, measured from the bitmap's origin.
-QPoint TextOrigin(const TGaugeRect& rect, int textWidth, int textHeight);
-
-// The text written over the picture: the percentage followed by "%".
-QString PercentText(int percent);
-
-// A pie slice as drawn: the bounding box (right and bottom excluded) and the radial points that
-// start and end it, the slice running counter-clockwise from the start to the end.
-struct TPieSlice {
-    TGaugeRect Box;
-    QPoint Start;
-    QPoint End;
-};
-
-// The ellipse's bounding box and, when the percentage is above 0, the slice of the pie kind.
-TGaugeRect PieBox(const TGaugeRect& rect, int borderStyle);
-std::optional<TPieSlice> PieSlice(const TGaugeRect& rect, int borderStyle, int percent);
-
-// The half dial of the needle kind and the needle itself (none at 0).
-TPieSlice NeedleDial(const TGaugeRect& rect, int borderStyle);
-struct TNeedleLine {
-    QPoint From;
-    QPoint To;
-};
-std::optional<TNeedleLine> NeedleLine(const TGaugeRect& rect, int gaugeWidth, int percent);
-
-// Start angle and span, in sixteenths of a degree counter-clockwise from three o'clock, of the
-// slice of an ellipse in the box running counter-clockwise between the radials through the two
-// points. Coinciding radials give the whole ellipse.
-struct TArcAngles {
-    int Start = 0;
-    int Span = 0;
-};
-TArcAngles ArcAngles(const TGaugeRect& box, QPoint start, QPoint end);
-
-} // namespace GaugeGeometry
 
 class TCGauge : public QWidget {
     Q_OBJECT

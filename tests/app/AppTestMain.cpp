@@ -2,7 +2,7 @@
 // one is asked for. No test starts the real ARP tool: a press of bt1 in any test starts nothing
 // unless the test puts a launcher of its own in place.
 #include "app/Application.h"
-#include "app/RunSeams.h"
+#include "run/RunSeams.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ public:
 
 int main(int argc, char** argv) {
     TNoLauncher noLauncher;
-    RunSeams::SetLauncher(&noLauncher);
+    const TSeamOverride<TProcessLauncher> inUse(ProcessLauncher, noLauncher);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -1,9 +1,10 @@
 // Message boxes that are answered at once and remembered.
 #pragma once
 
-#include "app/Application.h"
+#include "run/MessageBoxes.h"
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,6 @@ inline std::ostream& operator<<(std::ostream& out, const TShownBox& box) {
 
 class TRecordingBoxes : public TMessageBoxes {
 public:
-    TRecordingBoxes() { TApplication::Instance()->SetMessageBoxes(this); }
-    ~TRecordingBoxes() override { TApplication::Instance()->SetMessageBoxes(nullptr); }
-    TRecordingBoxes(const TRecordingBoxes&) = delete;
-    TRecordingBoxes& operator=(const TRecordingBoxes&) = delete;
-
     void Show(const std::string& caption, const std::string& text) override {
         Record({false, caption, text});
     }
@@ -43,4 +39,6 @@ private:
             WhileOpen(box);
         }
     }
+
+    TSeamOverride<TMessageBoxes> FInUse{MessageBoxes, *this};
 };

@@ -1,14 +1,15 @@
-// The upgrade run of the window against a scripted TFTP peer on loopback: what the user sees,
-// in order, for each way a run can go.
+// The upgrade run in the window against a scripted TFTP peer on loopback: what the window shows
+// and paints while the transfer blocks the loop, how it tells failures, and how the program ends.
+// The run's own sequences for every way a run can go are the run's tests (tests/run).
 #include "app/Application.h"
 #include "app/Main.h"
-#include "app/RunSeams.h"
 #include "app/Startup.h"
 #include "net/Idexception.h"
+#include "run/RunSeams.h"
 
 #include "RecordingBoxes.h"
-#include "RunSupport.h"
 #include "Scratch.h"
+#include "run/RunSupport.h"
 #include "tftp/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
@@ -41,24 +42,27 @@ std::string RandomBytes(size_t count, unsigned seed) {
     return bytes;
 }
 
+// The probe of the system, each probe logged; or a size reported instead of measuring.
+class TLoggedProbe : public TFileProbe {
+public:
+    explicit TLoggedProbe(std::vector<std::string>& log) : FLog(log) {}
+    uint32_t Size(const std::string& fileName) override {
+        FLog.push_back("probe");
+        return Probed ? *Probed : FInUse.Previous().Size(fileName);
+    }
+    std::optional<uint32_t> Probed;
+
+private:
+    std::vector<std::string>& FLog;
+    TSeamOverride<TFileProbe> FInUse{FileProbe, *this};
+};
+
 // A window shown in a scratch folder, with the ARP tool standing in on the search path, the
 // launcher and the boxes recording, and everything the run shows written to one log.
 class UpgradeRun : public testing::Test {
 protected:
-    UpgradeRun() : FIn(Scratch.Path()) {
-        fs::create_directory(Scratch / "bin");
-        MakeStandIn(Scratch / "bin/ip");
-        FPath.emplace(Scratch / "bin");
+    UpgradeRun() : FIn(Scratch.Path()), FArp(Scratch) {
         Launcher.OnStart = [this] { Log.push_back("arp"); };
-        FSavedProbe = RunSeams::FileProbe();
-        RunSeams::FileProbe() = [this](const std::string& name) {
-            Log.push_back("probe");
-            const uint32_t size = ProbedSize ? *ProbedSize : ProbeImageSize(name);
-            if (AfterProbe) {
-                AfterProbe(name);
-            }
-            return size;
-        };
         Boxes.WhileOpen = [this](const TShownBox& box) {
             Log.push_back((box.Error ? "error: " : "box: ") + box.Text);
             if (WhileBoxOpen) {
@@ -69,7 +73,6 @@ protected:
     ~UpgradeRun() override {
         Form.reset();
         QCoreApplication::processEvents();
-        RunSeams::FileProbe() = FSavedProbe;
     }
 
     TForm1& Show() {
@@ -119,15 +122,13 @@ protected:
     TRecordingLauncher Launcher;
     std::unique_ptr<TForm1> Form;
     TLog Log;
+    TLoggedProbe Probe{Log};
     std::string Image = Scratch / "image.bin";
-    std::function<void(const std::string&)> AfterProbe;
-    std::optional<uint32_t> ProbedSize; // what the probe reports instead of measuring
     std::function<void(const TShownBox&)> WhileBoxOpen;
 
 private:
     TInFolder FIn;
-    std::optional<TSearchPath> FPath;
-    RunSeams::TFileProbe FSavedProbe;
+    TArpStandIn FArp;
 };
 
 TEST_F(UpgradeRun, Tftp1IsOwnedByTheWindowWithItsStoredSettings) {
@@ -172,24 +173,6 @@ TEST_F(UpgradeRun, ASuccessfulUploadShowsEveryCountThenFinishesAndClosesTheWindo
          {"arp", "probe", "begin: Starting upload ......", "work: 512 Bytes 25",
           "work: 1024 Bytes 50", "work: 1536 Bytes 75", "work: 2048 Bytes 100",
           "work: 2048 Bytes 100", "end", "box: Upgrade Finish."}},
-        {"3 bytes",
-         3,
-         WriteServer::Opening::Ack0,
-         0,
-         {"arp", "probe", "begin: Starting upload ......", "work: 3 Bytes 100", "end",
-          "box: Upgrade Finish."}},
-        {"1000 bytes, block size 1500 accepted",
-         1000,
-         WriteServer::Opening::OptionAck,
-         1500,
-         {"arp", "probe", "begin: Starting upload ......", "work: 1000 Bytes 100", "end",
-          "box: Upgrade Finish."}},
-        {"1300 bytes at 512",
-         1300,
-         WriteServer::Opening::Ack0,
-         0,
-         {"arp", "probe", "begin: Starting upload ......", "work: 512 Bytes 39",
-          "work: 1024 Bytes 78", "work: 1300 Bytes 100", "end", "box: Upgrade Finish."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -233,110 +216,6 @@ TEST_F(UpgradeRun, ASuccessfulUploadShowsEveryCountThenFinishesAndClosesTheWindo
     }
 }
 
-TEST_F(UpgradeRun, TheGaugeIsTakenAgainstTheProbedSizeWhenTheFileChangesAfterTheProbe) {
-    const struct {
-        const char* Name;
-        size_t AtProbe;
-        size_t AtUpload;
-        TLog Work;
-    } cases[] = {
-        {"shrank from 3 to 1", 3, 1, {"work: 1 Bytes 33"}},
-        {"grew from 2 to 3", 2, 3, {"work: 3 Bytes 100"}},
-        {"grew from 0 to 2", 0, 2, {"work: 2 Bytes 100"}},
-        {"shrank from 600 to 0", 600, 0, {"work: 0 Bytes 0"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        Form.reset();
-        WriteServer server;
-        ScriptedPeer peer(server.Script());
-        Prepare(peer, std::string(c.AtProbe, 'a'));
-        AfterProbe = [&](const std::string& name) {
-            WriteFileText(name, std::string(c.AtUpload, 'b'));
-        };
-        Press();
-        peer.Stop();
-        TLog work;
-        for (const std::string& line : Log) {
-            if (line.rfind("work: ", 0) == 0) {
-                work.push_back(line);
-            }
-        }
-        EXPECT_EQ(work, c.Work);
-        EXPECT_EQ(ImageSize, c.AtProbe);
-        EXPECT_EQ(server.File(), std::string(c.AtUpload, 'b'));
-        EXPECT_EQ(Log.back(), "box: Upgrade Finish.");
-    }
-}
-
-// A missing file fails in UploadFile before anything is sent, so these addresses get no
-// traffic: only the ARP command and Host are looked at. The ARP tool takes "default" and a
-// prefix as whole ranges of the host's entries, so only a dotted quad reaches it, in the plain
-// form that the upload sends to; everything else starts nothing and the run goes on.
-TEST_F(UpgradeRun, OnlyADottedQuadReachesTheArpCommandAndAnyTextBecomesTheHost) {
-    TForm1& form = Show();
-    const std::string missing = Scratch / "missing.bin";
-    const struct {
-        const char* Address;
-        const char* Arp; // the one argument the tool gets, or nullptr for no start
-    } cases[] = {
-        {"1.2.3.4", "1.2.3.4"},
-        {"10.0.0.7", "10.0.0.7"},
-        {" 10.0.0.7", "10.0.0.7"},
-        {"010.0.0.7", "10.0.0.7"}, // decimal to the stack, octal to the tool
-        {"0x0A.0.0.7", "10.0.0.7"},
-        {"default", nullptr},
-        {"10.0.0.0/8", nullptr},
-        {"host name", nullptr},
-        {"1.2.3.4 5", nullptr},
-        {"1.2.3.4; rm -rf ~", nullptr},
-        {"1.2.3.256", nullptr},
-        {"", nullptr},
-        {"$(reboot)", nullptr},
-        {"-all", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Address);
-        Launcher.Started.clear();
-        Boxes.Shown.clear();
-        form.bt1->setEnabled(true);
-        form.edIP->setText(c.Address);
-        form.edFilename->setText(ToQString(missing));
-        Press();
-        const std::vector<TStart> expected =
-            c.Arp != nullptr
-                ? std::vector<TStart>{{Scratch / "bin/ip", {"neigh", "flush", "to", c.Arp}}}
-                : std::vector<TStart>{};
-        EXPECT_EQ(Launcher.Started, expected);
-        EXPECT_EQ(form.tftp1->Host(), c.Address);
-        TLog shown{"probe", "error: Cannot open file " + missing + "."};
-        if (c.Arp != nullptr) {
-            shown.insert(shown.begin(), "arp");
-        }
-        EXPECT_EQ(Log, shown);
-        EXPECT_FALSE(form.bt1->isEnabled()) << "no second run after a failure outside TFTP";
-        EXPECT_TRUE(form.isVisible());
-    }
-    EXPECT_FALSE(fs::exists(Scratch / "DORVEX.ini"));
-}
-
-TEST_F(UpgradeRun, AFileThatCannotBeOpenedIsReportedAfterTheArpCommandWasStarted) {
-    TForm1& form = Show();
-    fs::create_directory(Scratch / "folder");
-    for (const std::string& name :
-         std::vector<std::string>{Scratch / "missing.bin", Scratch / "folder", ""}) {
-        SCOPED_TRACE(name);
-        form.bt1->setEnabled(true);
-        form.edIP->setText("127.0.0.1");
-        form.edFilename->setText(ToQString(name));
-        Press();
-        EXPECT_EQ(Log,
-                  (TLog{"arp", "probe", "error: " + ErrorBoxText("Cannot open file " + name)}));
-        EXPECT_FALSE(form.bt1->isEnabled());
-        EXPECT_EQ(form.cgPross->Progress(), 0);
-    }
-}
-
 TEST_F(UpgradeRun, ATftpFailureIsShownInTheStatusLineAndABoxAndTheButtonComesBack) {
     const struct {
         const char* Name;
@@ -344,14 +223,6 @@ TEST_F(UpgradeRun, ATftpFailureIsShownInTheStatusLineAndABoxAndTheButtonComesBac
         int ErrorAtBlock; // 0: none
         TLog Shown;
     } cases[] = {
-        {"no answer",
-         WriteServer::Opening::Silent,
-         0,
-         {"arp", "probe", "begin: Starting upload ......", "end", "box: Timeout"}},
-        {"error packet to the request",
-         WriteServer::Opening::Error,
-         0,
-         {"arp", "probe", "begin: Starting upload ......", "end", "box: Access violation"}},
         {"disk full at block 2",
          WriteServer::Opening::Ack0,
          2,
@@ -446,22 +317,6 @@ TEST_F(UpgradeRun, AFailureOutsideTftpGoesToTheFailureHandlerAndTheButtonStaysDi
     }
 }
 
-TEST_F(UpgradeRun, ARefusedSettingsWriteAfterTheFinishIsToldAndTheWindowStillCloses) {
-    fs::create_directory(Scratch / "DORVEX.ini");
-    WriteServer server;
-    ScriptedPeer peer(server.Script());
-    Prepare(peer, "abc");
-    Press();
-    peer.Stop();
-    EXPECT_EQ(Log,
-              (TLog{"arp", "probe", "begin: Starting upload ......", "work: 3 Bytes 100", "end",
-                    "box: Upgrade Finish.",
-                    "error: Unable to write to " + fs::current_path().string() + "/DORVEX.ini."}));
-    EXPECT_FALSE(Form->isVisible());
-    EXPECT_TRUE(fs::is_empty(Scratch / "DORVEX.ini"));
-    EXPECT_EQ(server.File(), "abc");
-}
-
 // A path that is not UTF-8 names its file by its bytes: shown as well as it can be, it is still
 // the file that is measured and sent.
 TEST_F(UpgradeRun, APathThatIsNotUtf8IsSentByItsOwnBytes) {
@@ -480,20 +335,6 @@ TEST_F(UpgradeRun, APathThatIsNotUtf8IsSentByItsOwnBytes) {
                          "end", "box: Upgrade Finish."}));
     EXPECT_EQ(server.File(), "abc");
     EXPECT_EQ(ReadFileText(Scratch / "DORVEX.ini"), "[Data]\nIP=127.0.0.1\nPath=" + latin1 + "\n");
-}
-
-TEST_F(UpgradeRun, WithoutTheArpToolNothingIsStartedAndTheRunGoesOn) {
-    fs::create_directory(Scratch / "nothing");
-    TSearchPath path(Scratch / "nothing");
-    WriteServer server;
-    ScriptedPeer peer(server.Script());
-    Prepare(peer, "abc");
-    Press();
-    peer.Stop();
-    EXPECT_TRUE(Launcher.Started.empty());
-    EXPECT_EQ(Log, (TLog{"probe", "begin: Starting upload ......", "work: 3 Bytes 100", "end",
-                         "box: Upgrade Finish."}));
-    EXPECT_EQ(server.File(), "abc");
 }
 
 TEST_F(UpgradeRun, TheScreenFollowsTheTransferWhileTheLoopIsBlocked) {
@@ -533,7 +374,7 @@ TEST_F(UpgradeRun, TheScreenFollowsTheTransferWhileTheLoopIsBlocked) {
         WriteServer server;
         ScriptedPeer peer(server.Script());
         Prepare(peer, std::string(2048, 'g'));
-        ProbedSize = c.Probed;
+        Probe.Probed = c.Probed;
         Form->sb1->SetPaintInterval(c.Interval);
         std::vector<std::string> painted;
         Form->sb1->OnPainted = [&](const QString& text) { painted.push_back(text.toStdString()); };
@@ -623,9 +464,7 @@ TEST_F(UpgradeRun, DISABLED_Benchmark32MiBStatusLinePainting) {
 TEST(UpgradeProgram, ASuccessfulRunEndsTheProgramAfterTheButtonHandlerReturned) {
     TScratch scratch;
     TInFolder in(scratch.Path());
-    fs::create_directory(scratch / "bin");
-    MakeStandIn(scratch / "bin/ip");
-    TSearchPath path(scratch / "bin");
+    const TArpStandIn arp(scratch);
     TRecordingLauncher launcher;
     TRecordingBoxes boxes;
     WriteServer server;

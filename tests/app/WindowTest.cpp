@@ -1,10 +1,10 @@
 #include "app/Application.h"
-#include "app/IniFileSeam.h"
 #include "app/Main.h"
 #include "app/Startup.h"
 
 #include "RecordingBoxes.h"
 #include "Scratch.h"
+#include "settings/FaultyCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,6 @@ protected:
     ~Window() override {
         Form.reset();
         QCoreApplication::processEvents();
-        IniFileSeam::Calls() = IniFileSeam::SystemCalls();
     }
 
     // Writes the settings file of the scratch folder.
@@ -537,21 +536,14 @@ TEST_F(Window, SettingsFilesRoundTripByteForByteAndEveryCloseCloses) {
     }
 }
 
-ssize_t FailAfterSomeBytes(int fd, const void* buffer, size_t count) {
-    if (count > 5) {
-        return ::write(fd, buffer, 5);
-    }
-    errno = ENOSPC;
-    return -1;
-}
-
 TEST_F(Window, AWriteFailingMidwayLeavesTheFileAsItWasAndTheWindowCloses) {
     const std::string old = "[Data]\nIP=10.0.0.1\nPath=/fw/a.bin\n";
     Settings(old);
     TForm1& form = Show();
     form.edIP->setText("10.0.0.2");
     form.edFilename->setText("/fw/b.bin");
-    IniFileSeam::Calls().Write = &FailAfterSomeBytes;
+    TFaultyCalls calls;
+    calls.FullDisk = true;
     EXPECT_TRUE(form.close());
     EXPECT_EQ(SettingsText(), old) << "neither value was written";
     EXPECT_EQ(Boxes.Shown.size(), 1u);

@@ -1,8 +1,9 @@
 #include "base/Streams.h"
 
+#include "Scratch.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,25 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (int attempt = 0;; ++attempt) {
-            FPath = fs::temp_directory_path() /
-                    ("zeb40-streams-" + std::to_string(stamp) + "-" + std::to_string(attempt));
-            if (fs::create_directory(FPath)) {
-                break;
-            }
-        }
-    }
-    ~ScratchDir() { fs::remove_all(FPath); }
-    fs::path operator/(const std::string& name) const { return FPath / name; }
-
-private:
-    fs::path FPath;
-};
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -70,9 +52,9 @@ TEST(MemoryStream, ReadBufferTakesExactlyOrRaises) {
 }
 
 TEST(FileStream, ReadsARegularFileFromAnyPosition) {
-    ScratchDir dir;
+    TScratch dir;
     WriteFile(dir / "img", "0123456789");
-    TFileStream s((dir / "img").string());
+    TFileStream s(dir / "img");
     EXPECT_EQ(s.Size(), 10);
     s.SetPosition(7);
     char buf[3];
@@ -96,7 +78,7 @@ std::string Pattern(size_t size) {
 TEST(FileStream, PiecesAcrossTheReadAheadEdgesMatchTheFile) {
     constexpr size_t R = TFileStream::ReadAheadSize;
     const std::string bytes = Pattern(3 * R + 123);
-    ScratchDir dir;
+    TScratch dir;
     WriteFile(dir / "img", bytes);
     struct Step {
         int64_t position; // -1: go on from where the last piece ended
@@ -116,7 +98,7 @@ TEST(FileStream, PiecesAcrossTheReadAheadEdgesMatchTheFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TFileStream s((dir / "img").string());
+        TFileStream s(dir / "img");
         std::vector<Step> steps = c.steps;
         if (steps.empty()) {
             for (size_t at = 0; at < bytes.size(); at += 512) {
@@ -145,8 +127,8 @@ TEST(FileStream, AFileCutShortUnderTheReaderEndsInAReadError) {
                     "reader (FileStream.NoOtherOpenerWhileOpen)";
 #else
     constexpr size_t R = TFileStream::ReadAheadSize;
-    ScratchDir dir;
-    const std::string name = (dir / "img").string();
+    TScratch dir;
+    const std::string name = dir / "img";
     WriteFile(name, Pattern(4 * R));
     TFileStream s(name);
     char buf[512];
@@ -162,18 +144,17 @@ TEST(FileStream, AFileCutShortUnderTheReaderEndsInAReadError) {
 }
 
 TEST(FileStream, RefusesWhatIsNotAnExistingRegularFile) {
-    ScratchDir dir;
+    TScratch dir;
     fs::create_directory(dir / "folder");
     WriteFile(dir / "img", "x");
-    std::vector<std::string> names = {std::string(), (dir / "missing").string(),
-                                      (dir / "folder").string(),
+    std::vector<std::string> names = {std::string(), dir / "missing", dir / "folder",
                                       // names the file before the NUL character
-                                      (dir / "img").string() + std::string("\0.bak", 5)};
+                                      (dir / "img") + std::string("\0.bak", 5)};
 #if defined(_WIN32)
     names.push_back("NUL"); // a device
 #else
     ::mkfifo((dir / "fifo").c_str(), 0600);
-    names.push_back((dir / "fifo").string());
+    names.push_back(dir / "fifo");
 #endif
     for (const std::string& name : names) {
         // The message carries the name as far as a NUL character.
@@ -192,8 +173,8 @@ HANDLE OpenElsewhere(const std::string& name, DWORD access) {
 }
 
 TEST(FileStream, NoOtherOpenerWhileOpen) {
-    ScratchDir dir;
-    const std::string name = (dir / "img").string();
+    TScratch dir;
+    const std::string name = dir / "img";
     WriteFile(name, "x");
     const HANDLE other = OpenElsewhere(name, GENERIC_READ);
     ASSERT_NE(other, nullptr);
@@ -213,8 +194,8 @@ TEST(FileStream, NoOtherOpenerWhileOpen) {
 #else
 
 TEST(FileStream, RefusedWhileAnotherOpenerHoldsTheLock) {
-    ScratchDir dir;
-    const std::string name = (dir / "img").string();
+    TScratch dir;
+    const std::string name = dir / "img";
     WriteFile(name, "x");
     const int other = ::open(name.c_str(), O_RDONLY);
     ASSERT_GE(other, 0);

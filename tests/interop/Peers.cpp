@@ -14,21 +14,6 @@
 const char* const SimProgram = ZEB40_SIM_PROGRAM;
 const char* const FlashProgram = ZEB40_FLASH_PROGRAM;
 
-TScratchDir::TScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "zeb40-interop-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        FPath = pattern;
-    }
-}
-
-TScratchDir::~TScratchDir() {
-    std::error_code ignored;
-    if (!FPath.empty()) {
-        std::filesystem::remove_all(FPath, ignored);
-    }
-}
-
 std::string TestBytes(size_t count, uint64_t seed) {
     std::string bytes(count, '\0');
     uint64_t state = seed;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ChildProcess.h"
+#include "Scratch.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,18 +11,7 @@
 #include <vector>
 
 // A folder of its own under the system's temporary folder, removed with the object.
-class TScratchDir {
-public:
-    TScratchDir();
-    ~TScratchDir();
-    TScratchDir(const TScratchDir&) = delete;
-    TScratchDir& operator=(const TScratchDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
+using TScratchDir = TScratch;
 
 // count bytes of a fixed pseudo-random sequence: the same seed gives the same bytes.
 std::string TestBytes(size_t count, uint64_t seed);

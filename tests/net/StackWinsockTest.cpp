@@ -158,8 +158,9 @@ TEST(StackConstruction, LoadAndStartupFailures) {
         service.LoadResult = c.load;
         service.StartupResult = c.startup;
         service.UnloadRaises = c.unloadRaises;
+        const TSeamOverride<TIdSocketLibraryService> inUse(SocketLibraryService, service);
         try {
-            TIdStackWinsock stack(service);
+            TIdStackWinsock stack;
             ADD_FAILURE() << c.message;
         } catch (const EIdStackCanNotLoadWinsock& e) {
             EXPECT_FALSE(c.load);
@@ -175,7 +176,8 @@ TEST(StackConstruction, LoadAndStartupFailures) {
 TEST(StackConstruction, LifeOfAStartedStack) {
     TRecordingService service;
     {
-        TIdStackWinsock stack(service);
+        const TSeamOverride<TIdSocketLibraryService> inUse(SocketLibraryService, service);
+        TIdStackWinsock stack;
         EXPECT_EQ(service.Calls, (TCalls{"load wsock32.dll", "startup 257"}));
         const TIdStackVersion* version = stack.VersionInfo();
         ASSERT_NE(version, nullptr);
@@ -194,9 +196,10 @@ TEST(StackConstruction, LifeOfAStartedStack) {
 TEST(StackConstruction, DefaultStackUsesTheReplaceableService) {
     TRecordingService service;
     service.LoadResult = false;
-    SetSocketLibraryService(&service);
-    EXPECT_THROW(delete TIdStack::MakeDefaultStack(), EIdStackCanNotLoadWinsock);
-    SetSocketLibraryService(nullptr);
+    {
+        const TSeamOverride<TIdSocketLibraryService> inUse(SocketLibraryService, service);
+        EXPECT_THROW(delete TIdStack::MakeDefaultStack(), EIdStackCanNotLoadWinsock);
+    }
     EXPECT_EQ(GlobalStack, nullptr);
 
     std::unique_ptr<TIdStack> stack(TIdStack::MakeDefaultStack());

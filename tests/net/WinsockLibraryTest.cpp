@@ -87,7 +87,9 @@ protected:
         StartupRefusal = 0;
     }
     TRecordingModuleCalls Calls;
-    TIdWinsockLibraryService Service{Calls};
+    TSeamOverride<TIdModuleCalls> CallsInUse{ModuleCalls, Calls};
+    TIdWinsockLibraryService Service;
+    TSeamOverride<TIdSocketLibraryService> ServiceInUse{SocketLibraryService, Service};
 };
 
 TEST_F(WinsockLibrary, StartUpFailuresLeaveNothingLoaded) {
@@ -117,7 +119,7 @@ TEST_F(WinsockLibrary, StartUpFailuresLeaveNothingLoaded) {
         Calls.Missing = {c.missing};
         StartupRefusal = c.refusal;
         try {
-            TIdStackWinsock stack(Service);
+            TIdStackWinsock stack;
             ADD_FAILURE() << "built";
         } catch (const EIdException& e) {
             EXPECT_EQ(e.Message(), c.message);
@@ -132,7 +134,7 @@ TEST_F(WinsockLibrary, StartUpFailuresLeaveNothingLoaded) {
 TEST_F(WinsockLibrary, AStackStartsVersionOneOneAndStopsInOrder) {
     Calls.Missing = {"WSARecvEx", "AcceptEx"}; // looked up, never called: not needed
     {
-        TIdStackWinsock stack(Service);
+        TIdStackWinsock stack;
         EXPECT_EQ(Log, (TCalls{"load wsock32.dll", "WSAStartup 257"}));
         EXPECT_EQ(stack.VersionInfo()->AgreedVersion, 0x0101);
         const TSocketId socket = stack.OpenSocket(Id_SOCK_DGRAM, 0);
@@ -153,9 +155,10 @@ public:
 };
 
 TEST_F(WinsockLibrary, WithoutALoadedLibraryCallsFailAsBeforeStartUp) {
-    { TIdStackWinsock loadedAndReleased(Service); }
+    { TIdStackWinsock loadedAndReleased; }
     TEmptyService nothing;
-    TIdStackWinsock stack(nothing);
+    const TSeamOverride<TIdSocketLibraryService> inUse(SocketLibraryService, nothing);
+    TIdStackWinsock stack;
     EXPECT_EQ(stack.SockCreate(Id_PF_INET, Id_SOCK_DGRAM, 0), InvalidSocketId);
     EXPECT_EQ(stack.LastSocketError(), 10093);
     try {

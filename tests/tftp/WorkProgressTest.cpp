@@ -229,24 +229,22 @@ TEST(GlobalStackLife, FailedCreationLeavesNothingBehind) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TFailingLibrary library(c.Loads);
-        SetSocketLibraryService(&library);
         TComponent window(nullptr);
         try {
+            const TSeamOverride<TIdSocketLibraryService> inUse(SocketLibraryService, library);
             new TIdComponent(&window);
             ADD_FAILURE() << "nothing raised";
         } catch (const EIdException& e) {
             EXPECT_EQ(e.Message(), c.Message);
         }
-        SetSocketLibraryService(nullptr);
         EXPECT_EQ(LiveComponentCount, 0);
         EXPECT_EQ(GlobalStack, nullptr);
         EXPECT_EQ(window.ComponentCount(), 0) << "the failed component left its owner";
         // With a stack already there, a later failure of the library does not matter.
         TIdComponent first(nullptr);
         TIdStack* stack = GlobalStack;
-        SetSocketLibraryService(&library);
+        const TSeamOverride<TIdSocketLibraryService> inUse(SocketLibraryService, library);
         TIdComponent second(nullptr);
-        SetSocketLibraryService(nullptr);
         EXPECT_EQ(GlobalStack, stack);
         EXPECT_EQ(LiveComponentCount, 2);
     }

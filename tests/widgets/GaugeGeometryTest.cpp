@@ -1,5 +1,5 @@
-// The arithmetic of the gauge's picture, apart from any painting.
-#include "widgets/Cgauges.h"
+// The arithmetic of the gauge's picture, apart from any painting and any toolkit.
+#include "widgets/GaugeGeometry.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +81,7 @@ TEST(GaugeGeometry, TextOriginCentresAndTruncatesTowardZero) {
     struct Case {
         TGaugeRect Rect;
         int Width, Height;
-        QPoint Expected;
+        TGaugePoint Expected;
     };
     const Case cases[] = {
         {Framed, 20, 13, {77, 1}},
@@ -103,7 +103,7 @@ TEST(GaugeGeometry, PercentText) {
 TEST(GaugeGeometry, PieSliceStartsWhereThePercentageLeadsClockwiseFromTheTop) {
     struct Case {
         int Percent;
-        QPoint Start;
+        TGaugePoint Start;
     };
     // Box (1, 1, 174, 16): MidX 87, MidY 8; the radial points are rounded down.
     const Case cases[] = {{25, {174, 7}}, {50, {87, 16}}, {75, {0, 8}}, {100, {86, 0}}};
@@ -112,7 +112,7 @@ TEST(GaugeGeometry, PieSliceStartsWhereThePercentageLeadsClockwiseFromTheTop) {
         ASSERT_TRUE(slice.has_value()) << c.Percent;
         EXPECT_EQ(slice->Box, (TGaugeRect{1, 1, 174, 16}));
         EXPECT_EQ(slice->Start, c.Start) << c.Percent << "%";
-        EXPECT_EQ(slice->End, QPoint(87, 0));
+        EXPECT_EQ(slice->End, (TGaugePoint{87, 0}));
     }
     EXPECT_FALSE(PieSlice(Framed, 1, 0).has_value());
     // Without the frame the box is one pixel narrower and lower.
@@ -124,7 +124,7 @@ TEST(GaugeGeometry, ArcAnglesRunCounterClockwise) {
     // A circle of diameter 100 centred on (50, 50).
     const TGaugeRect box{0, 0, 101, 101};
     struct Case {
-        QPoint Start, End;
+        TGaugePoint Start, End;
         int ExpectedStart, ExpectedSpan;
     };
     const Case cases[] = {
@@ -147,19 +147,19 @@ TEST(GaugeGeometry, ArcAnglesRunCounterClockwise) {
 TEST(GaugeGeometry, NeedlePointsLeftUpAndRight) {
     const TPieSlice dial = NeedleDial(Framed, 1);
     EXPECT_EQ(dial.Box, (TGaugeRect{1, 1, 174, 31}));
-    EXPECT_EQ(dial.Start, QPoint(175, 15));
-    EXPECT_EQ(dial.End, QPoint(1, 15));
+    EXPECT_EQ(dial.Start, (TGaugePoint{175, 15}));
+    EXPECT_EQ(dial.End, (TGaugePoint{1, 15}));
 
     struct Case {
         int Percent;
-        QPoint To;
+        TGaugePoint To;
     };
     // MidX is half the control's width (87), the base row is bottom - 1 (15).
     const Case cases[] = {{1, {0, 14}}, {50, {86, 0}}, {100, {174, 14}}};
     for (const auto& c : cases) {
         const auto needle = NeedleLine(Framed, 175, c.Percent);
         ASSERT_TRUE(needle.has_value());
-        EXPECT_EQ(needle->From, QPoint(87, 15));
+        EXPECT_EQ(needle->From, (TGaugePoint{87, 15}));
         EXPECT_EQ(needle->To, c.To) << c.Percent << "%";
     }
     EXPECT_FALSE(NeedleLine(Framed, 175, 0).has_value());

@@ -124,16 +124,16 @@ TEST_F(GaugePicture, NewGaugeShowsZeroPercentCentredInBlack) {
 
     // Every text pixel lies in the text's cell placed by the centring rule.
     const QFontMetrics metrics(BitmapLikeFont());
-    const QPoint origin = GaugeGeometry::TextOrigin(
+    const TGaugePoint origin = GaugeGeometry::TextOrigin(
         {1, 1, 174, 16}, metrics.horizontalAdvance("0%"), metrics.height());
     int left = 175, right = -1;
     for (int y = 1; y < 16; ++y) {
         for (int x = 1; x < 174; ++x) {
             if (Px(image, x, y) == Black) {
-                EXPECT_GE(x, origin.x());
-                EXPECT_LT(x, origin.x() + metrics.horizontalAdvance("0%"));
-                EXPECT_GE(y, origin.y());
-                EXPECT_LT(y, origin.y() + metrics.height());
+                EXPECT_GE(x, origin.X);
+                EXPECT_LT(x, origin.X + metrics.horizontalAdvance("0%"));
+                EXPECT_GE(y, origin.Y);
+                EXPECT_LT(y, origin.Y + metrics.height());
                 left = std::min(left, x);
                 right = std::max(right, x);
             }

@@ -1,7 +1,7 @@
-#include "app/IniFile.h"
-#include "app/IniFileSeam.h"
+#include "settings/IniFile.h"
 
 #include "Scratch.h"
+#include "settings/FaultyCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -185,42 +185,20 @@ TEST(IniFile, ALineBreakInAnyPartIsRefused) {
     EXPECT_EQ(ReadFileText(name), "[Data]\nIP=1\nPath=old\n");
 }
 
-class IniFileFault : public testing::Test {
-protected:
-    ~IniFileFault() override { IniFileSeam::Calls() = IniFileSeam::SystemCalls(); }
-};
-
-// A disk that fills up after a few bytes of the new file.
-ssize_t WriteSomeThenFail(int fd, const void* buffer, size_t count) {
-    const ssize_t put = ::write(fd, buffer, count > 5 ? 5 : count);
-    if (put == 5 && count > 5) {
-        static int calls = 0;
-        if (++calls % 2 == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-    }
-    return put;
-}
-
-int RefuseNewFiles(char*, int) {
-    errno = EACCES;
-    return -1;
-}
-
-TEST_F(IniFileFault, AWriteFailingMidwayLeavesTheOldFileWhole) {
+TEST(IniFileFault, AWriteFailingMidwayLeavesTheOldFileWhole) {
     TScratch scratch;
     const std::string name = scratch / "DORVEX.ini";
     const std::string old = "[Data]\nIP=10.0.0.1\nPath=/a/long/enough/path/to/firmware.bin\n";
     WriteFileText(name, old);
-    IniFileSeam::Calls().Write = &WriteSomeThenFail;
+    TFaultyCalls calls;
+    calls.FullDisk = true;
     EXPECT_THROW(Store(name, "IP", "10.0.0.2"), EIniFileException);
     EXPECT_EQ(ReadFileText(name), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), fs::directory_iterator()), 1)
         << "the unfinished new file is removed";
 }
 
-TEST_F(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
+TEST(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
     TScratch scratch;
     const std::string name = scratch / "DORVEX.ini";
     WriteFileText(name, "[Data]\nIP=10.0.0.1\nPath=/a/longer/path\n");
@@ -230,7 +208,8 @@ TEST_F(IniFileFault, AFolderRefusingNewFilesHasTheFileRewrittenInPlace) {
         return st.st_ino;
     };
     const auto before = inode();
-    IniFileSeam::Calls().MakeTemporary = &RefuseNewFiles;
+    TFaultyCalls calls;
+    calls.RefuseNewFiles = true;
     Store(name, "Path", "/b");
     EXPECT_EQ(ReadFileText(name), "[Data]\nIP=10.0.0.1\nPath=/b\n");
     EXPECT_EQ(inode(), before);

@@ -1,35 +1,28 @@
-#include "app/IniFile.h"
+// The settings file on a POSIX system: reading the whole file, and the rewrite that respects the
+// file it replaces (TIniFile), through a new file renamed over the old one or in place.
+#include "settings/IniFilePosix.h"
 
-#include "app/IniFileSeam.h"
-#include "app/IniText.h"
-#include "base/Format.h"
-#include "base/IntegerText.h"
+#include "settings/IniFileSystem.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
-#include <functional>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace IniFileSeam {
-
-TCalls SystemCalls() {
-    return TCalls{&::mkostemp, &::write};
-}
-
-TCalls& Calls() {
-    static TCalls calls = SystemCalls();
-    return calls;
-}
-
-} // namespace IniFileSeam
+#include <vector>
 
 namespace {
 
-constexpr const char* FileTitle = "/DORVEX.ini";
+class TSystemIniFileCalls final : public TIniFileCalls {
+public:
+    int MakeTemporary(char* pathTemplate, int flags) override {
+        return ::mkostemp(pathTemplate, flags);
+    }
+    ssize_t Write(int fd, const void* buffer, size_t count) override {
+        return ::write(fd, buffer, count);
+    }
+};
 
 // Closes a descriptor when it goes out of scope.
 class TDescriptor {
@@ -54,8 +47,6 @@ private:
     int FFd;
 };
 
-enum class ReadOutcome { Read, Missing, Failed };
-
 // The rest of the file from the descriptor's position on.
 bool ReadRest(int fd, std::string& text) {
     text.clear();
@@ -75,23 +66,10 @@ bool ReadRest(int fd, std::string& text) {
     }
 }
 
-// The whole file. A FIFO or a device must not block the open, and only a regular file counts.
-ReadOutcome ReadWhole(const std::string& name, std::string& text) {
-    TDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.Valid()) {
-        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
-    }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !ReadRest(fd.Get(), text)) {
-        return ReadOutcome::Failed;
-    }
-    return ReadOutcome::Read;
-}
-
 bool WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t put = IniFileSeam::Calls().Write(fd, text.data() + done, text.size() - done);
+        const ssize_t put = IniFileCalls().Write(fd, text.data() + done, text.size() - done);
         if (put < 0) {
             if (errno == EINTR) {
                 continue;
@@ -140,7 +118,7 @@ Outcome ReplaceByRename(const std::string& target, const std::string& text,
                         const struct stat* old) {
     const std::string folder = FolderOf(target);
     std::string path = folder + "/." + BaseOf(target) + ".XXXXXX";
-    TDescriptor fd(IniFileSeam::Calls().MakeTemporary(path.data(), O_CLOEXEC));
+    TDescriptor fd(IniFileCalls().MakeTemporary(path.data(), O_CLOEXEC));
     if (!fd.Valid()) {
         return Outcome::NotPossible;
     }
@@ -196,7 +174,30 @@ bool RewriteInPlace(int fd, const std::string& old, const std::string& text) {
     return false;
 }
 
-// Gives the file name the text that edit makes of its current text, as TIniFile describes.
+} // namespace
+
+TIniFileCalls& SystemIniFileCalls() {
+    static TSystemIniFileCalls calls;
+    return calls;
+}
+
+TSeam<TIniFileCalls> IniFileCalls(&SystemIniFileCalls);
+
+namespace IniFileSystem {
+
+// A FIFO or a device must not block the open, and only a regular file counts.
+TReadOutcome ReadWhole(const std::string& name, std::string& text) {
+    TDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.Valid()) {
+        return errno == ENOENT ? TReadOutcome::Missing : TReadOutcome::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !ReadRest(fd.Get(), text)) {
+        return TReadOutcome::Failed;
+    }
+    return TReadOutcome::Read;
+}
+
 bool Rewrite(const std::string& name, const std::function<std::string(std::string)>& edit) {
     std::string target = name;
     struct stat st {};
@@ -240,91 +241,17 @@ bool Rewrite(const std::string& name, const std::function<std::string(std::strin
     return RewriteInPlace(fd.Get(), text, updated) && fd.Close();
 }
 
-EIniFileException Refused(const std::string& name) {
-    return EIniFileException(Format("Unable to write to %s", name.c_str()));
-}
-
-std::string TrimTrailingBlanks(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-} // namespace
-
-std::string SettingsPath() {
+std::optional<std::string> CurrentDirectory() {
     std::vector<char> buffer(256);
     for (;;) {
         if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            return std::string(buffer.data()) + FileTitle;
+            return std::string(buffer.data());
         }
         if (errno != ERANGE) {
-            return std::string(".") + FileTitle;
+            return std::nullopt;
         }
         buffer.resize(buffer.size() * 2);
     }
 }
 
-TIniFile::~TIniFile() {
-    if (std::uncaught_exceptions() > FUnwindingAtStart) {
-        return;
-    }
-    try {
-        Flush();
-    } catch (...) {
-        // Told only to a caller of Flush.
-    }
-}
-
-std::string TIniFile::Apply(std::string text) const {
-    for (const TWrite& write : FWrites) {
-        text = IniText::Write(text, write.Section, write.Key, write.Value);
-    }
-    return text;
-}
-
-std::string TIniFile::ReadText(const std::string& section, const std::string& key,
-                               const std::string& fallback) const {
-    std::string text;
-    if (ReadWhole(FFileName, text) != ReadOutcome::Failed) {
-        if (std::optional<std::string> value = IniText::Lookup(Apply(text), section, key)) {
-            return *value;
-        }
-    }
-    std::string result = TrimTrailingBlanks(fallback);
-    if (result.size() > IniText::MaxValueLength) {
-        result.resize(IniText::MaxValueLength);
-    }
-    return result;
-}
-
-int32_t TIniFile::ReadInt(const std::string& section, const std::string& key,
-                          int32_t fallback) const {
-    std::string text = ReadText(section, key, "");
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text.replace(0, 2, "$");
-    }
-    return TextToIntDef(text, fallback);
-}
-
-void TIniFile::WriteText(const std::string& section, const std::string& key,
-                         const std::string& value) {
-    if (IniText::HoldsLineBreak(section) || IniText::HoldsLineBreak(key) ||
-        IniText::HoldsLineBreak(value)) {
-        throw Refused(FFileName);
-    }
-    FWrites.push_back({section, key, value});
-}
-
-void TIniFile::Flush() {
-    if (FWrites.empty()) {
-        return;
-    }
-    const bool written =
-        Rewrite(FFileName, [this](std::string text) { return Apply(std::move(text)); });
-    FWrites.clear();
-    if (!written) {
-        throw Refused(FFileName);
-    }
-}
+} // namespace IniFileSystem

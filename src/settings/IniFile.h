@@ -15,9 +15,9 @@ public:
 };
 
 // The name of the settings file: the current directory as the system reports it, however long,
-// followed by "/DORVEX.ini". When the system cannot tell the current directory (it was
-// removed), the name is relative, "./DORVEX.ini": reads then give the defaults and writes are
-// refused.
+// followed by the platform's separator and "DORVEX.ini". When the system cannot tell the current
+// directory (it was removed), the name is relative, "./DORVEX.ini": reads then give the defaults
+// and writes are refused.
 std::string SettingsPath();
 
 // One settings file, by name. Making the object opens nothing; every read reads the file. Writes

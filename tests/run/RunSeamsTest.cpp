@@ -1,7 +1,6 @@
-// The services under the upgrade run: the size probe, the percentage, the detached start and
-// the ARP command's look-up.
-#include "app/RunSeams.h"
-#include "app/Main.h"
+// The system's services under the upgrade run on a POSIX system: the size probe, the detached
+// start and the ARP command's look-up.
+#include "run/RunSeams.h"
 #include "base/Streams.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -10,13 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QThread>
-
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
-#include <limits>
+#include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -81,38 +80,10 @@ TEST(ProbeImageSize, TakesTheLow32BitsOfAFileOf4GiBOrMore) {
     }
 }
 
-TEST(UploadPercent, IsTheTruncatedShareOfTheProbedSize) {
-    constexpr int32_t Max = std::numeric_limits<int32_t>::max();
-    const struct {
-        int32_t Count;
-        uint32_t Size;
-        int32_t Percent;
-    } cases[] = {
-        {0, 0, 100}, // the whole of an empty image
-        {7, 0, 100}, // an empty image that grew
-        {0, 2048, 0},
-        {512, 2048, 25},
-        {2047, 2048, 99},
-        {2048, 2048, 100},
-        {1, 3, 33},
-        {2, 3, 66},
-        {3, 3, 100},
-        {6, 3, 200}, // a file that grew: the gauge clamps it
-        {Max, 0xFFFFFFFFu, 49},
-        {1, 0xFFFFFFFFu, 0}, // the size of a file that could not be probed
-        {Max, 1, Max},       // saturated, not undefined
-        {21474837, 1, Max},
-        {21474836, 1, 2147483600},
-        {-1, 3, -33},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(UploadPercent(c.Count, c.Size), c.Percent) << c.Count << " of " << c.Size;
-    }
-}
-
 TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
     const TIdTrivialFTP keepsTheStack(nullptr); // the address is checked by GlobalStack
     TScratch scratch;
+    TInFolder in(scratch.Path());
     fs::create_directory(scratch / "empty");
     fs::create_directory(scratch / "bin");
     MakeStandIn(scratch / "bin/ip");
@@ -127,6 +98,8 @@ TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
         {scratch / "empty", false},
         {scratch / "plain", false},
         {"", false},
+        {"bin", false}, // relative: the current directory's bin
+        {":bin:.", false},
     };
     for (const auto& c : cases) {
         TRecordingLauncher launcher;
@@ -134,10 +107,10 @@ TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
             TSearchPath path(c.Path);
             StartArpCommand("10.0.0.7");
         }
-        const std::vector<TStart> expected =
+        const std::vector<TCommand> expected =
             c.Found
-                ? std::vector<TStart>{{scratch / "bin/ip", {"neigh", "flush", "to", "10.0.0.7"}}}
-                : std::vector<TStart>{};
+                ? std::vector<TCommand>{{scratch / "bin/ip", {"neigh", "flush", "to", "10.0.0.7"}}}
+                : std::vector<TCommand>{};
         EXPECT_EQ(launcher.Started, expected) << "PATH=" << c.Path;
     }
 }
@@ -147,17 +120,22 @@ TEST(DetachedLauncher, StartsWithoutAShellOnNullDevicesAndLeavesNoChildBehind) {
     TScratch scratch;
     const std::string report = scratch / "report.txt";
     // The program reports its argument, its three standard descriptors and its session.
-    const std::string probe = "r='" + report + "'; a=$(readlink /proc/$$/fd/0); b=$(readlink " +
-                              "/proc/$$/fd/1); c=$(readlink /proc/$$/fd/2); s=$(ps -o sid= -p $$ " +
-                              "| tr -d ' '); printf '%s\\n%s\\n%s\\n%s\\n%s\\n' \"$1\" \"$a\" " +
-                              "\"$b\" \"$c\" \"$s\" > \"$r.part\"; mv \"$r.part\" \"$r\"";
+    std::string probe = "r='" + report + "'; a=$(readlink /proc/$$/fd/0); b=$(readlink " +
+                        "/proc/$$/fd/1); c=$(readlink /proc/$$/fd/2); s=$(ps -o sid= -p $$ " +
+                        "| tr -d ' '); printf '%s\\n%s\\n%s\\n%s\\n%s\\n' \"$1\" \"$a\" " +
+                        "\"$b\" \"$c\" \"$s\" > \"$r.part\"; mv \"$r.part\" \"$r\"";
     const std::string argument = "1.2.3.4; touch '" + (scratch / "injected") + "'";
+    // A descriptor of ours that the program must not have.
+    const int ours = ::open(scratch.Path().c_str(), O_RDONLY);
+    ASSERT_GE(ours, 3);
+    probe =
+        "[ -e /proc/$$/fd/" + std::to_string(ours) + " ] && touch '" + report + ".leak'; " + probe;
     TDetachedLauncher launcher;
     const auto started = std::chrono::steady_clock::now();
     launcher.Start("/bin/sh", {"-c", probe, "sh", argument});
     while (!fs::exists(report) &&
            std::chrono::steady_clock::now() - started < std::chrono::seconds(10)) {
-        QThread::msleep(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(fs::exists(report)) << "the program did not run";
     std::istringstream lines(ReadFileText(report));
@@ -167,8 +145,10 @@ TEST(DetachedLauncher, StartsWithoutAShellOnNullDevicesAndLeavesNoChildBehind) {
     std::getline(lines, out);
     std::getline(lines, err);
     std::getline(lines, session);
+    ::close(ours);
     EXPECT_EQ(received, argument);
     EXPECT_FALSE(fs::exists(scratch / "injected"));
+    EXPECT_FALSE(fs::exists(report + ".leak")) << "the program has a descriptor of ours";
     EXPECT_EQ(in, "/dev/null");
     EXPECT_EQ(out, "/dev/null");
     EXPECT_EQ(err, "/dev/null");

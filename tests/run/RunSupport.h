@@ -1,0 +1,93 @@
+// What the tests of the upgrade run replace: the search path and the process launcher.
+#pragma once
+
+#include "run/RunSeams.h"
+
+#include "Scratch.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+inline std::ostream& operator<<(std::ostream& out, const TCommand& command) {
+    out << command.Program;
+    for (const std::string& argument : command.Arguments) {
+        out << " [" << argument << ']';
+    }
+    return out;
+}
+
+// Records every start instead of starting anything.
+class TRecordingLauncher : public TProcessLauncher {
+public:
+    void Start(const std::string& program, const std::vector<std::string>& arguments) override {
+        Started.push_back({program, arguments});
+        if (OnStart) {
+            OnStart();
+        }
+    }
+
+    std::vector<TCommand> Started;
+    std::function<void()> OnStart;
+
+private:
+    TSeamOverride<TProcessLauncher> FInUse{ProcessLauncher, *this};
+};
+
+#if !defined(_WIN32)
+
+// The search path for the life of the object.
+class TSearchPath {
+public:
+    explicit TSearchPath(const std::string& path) {
+        const char* old = std::getenv("PATH");
+        FHad = old != nullptr;
+        FOld = FHad ? old : "";
+        ::setenv("PATH", path.c_str(), 1);
+    }
+    ~TSearchPath() {
+        if (FHad) {
+            ::setenv("PATH", FOld.c_str(), 1);
+        } else {
+            ::unsetenv("PATH");
+        }
+    }
+    TSearchPath(const TSearchPath&) = delete;
+    TSearchPath& operator=(const TSearchPath&) = delete;
+
+private:
+    bool FHad = false;
+    std::string FOld;
+};
+
+// An executable file that is never run: it stands for a program on the search path.
+inline void MakeStandIn(const std::string& name) {
+    WriteFileText(name, "#!/bin/sh\nexit 0\n");
+    std::filesystem::permissions(name, std::filesystem::perms::owner_all);
+}
+
+// The ARP tool standing in on a search path of its own, for the life of the object.
+class TArpStandIn {
+public:
+    explicit TArpStandIn(const TScratch& scratch)
+        : FFolder(Made(scratch / "bin")), FPath(FFolder) {}
+    std::string Program() const { return FFolder + "/ip"; }
+    TCommand Command(const std::string& address) const {
+        return {Program(), {"neigh", "flush", "to", address}};
+    }
+
+private:
+    static std::string Made(const std::string& folder) {
+        std::filesystem::create_directories(folder);
+        MakeStandIn(folder + "/ip");
+        return folder;
+    }
+
+    std::string FFolder;
+    TSearchPath FPath;
+};
+
+#endif

@@ -1,0 +1,278 @@
+// The upgrade run on a view that records what the window is told, against a scripted TFTP peer on
+// loopback: for each way a run can go, what the user sees, in order.
+#include "run/UpgradeRun.h"
+#include "run/MessageBoxes.h"
+#include "run/RunSeams.h"
+
+#include "RunSupport.h"
+#include "Scratch.h"
+#include "tftp/ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace tftptest;
+
+namespace {
+
+using TLog = std::vector<std::string>;
+
+// The window as the run sees it: every change it is told is one line of the log. Its close is
+// the close of a front end: the run's close query, a failure of it told in the error box, and
+// the window closed in any case.
+class TRecordingView : public TUpgradeView {
+public:
+    explicit TRecordingView(TLog& log) : FLog(log) {}
+
+    TUpgradeRun* Run = nullptr;
+    std::string Address = "127.0.0.1";
+    std::string FileName;
+
+    std::string AddressText() const override { return Address; }
+    void SetAddressText(const std::string& text) override {
+        Address = text;
+        FLog.push_back("address: " + text);
+    }
+    std::string FileNameText() const override { return FileName; }
+    void SetFileNameText(const std::string& text) override {
+        FileName = text;
+        FLog.push_back("file: " + text);
+    }
+    void DisableEdits() override { FLog.push_back("edits off"); }
+    void SetButtonEnabled(bool enabled) override {
+        FLog.push_back(enabled ? "button on" : "button off");
+    }
+    void SetStatusText(const std::string& text, TStatusPace pace) override {
+        FLog.push_back((pace == TStatusPace::Now ? "status: " : "count: ") + text);
+    }
+    void SetGaugeProgress(int32_t value) override {
+        FLog.push_back("gauge: " + std::to_string(value));
+    }
+    void ShowMessage(const std::string& text) override { FLog.push_back("box: " + text); }
+    void CloseWindow() override {
+        FLog.push_back("close");
+        try {
+            bool canClose = true;
+            Run->CloseQuery(canClose);
+        } catch (...) {
+            FLog.push_back("error: " + ErrorBoxText(FailureMessage(std::current_exception())));
+        }
+    }
+
+private:
+    TLog& FLog;
+};
+
+// Measures as the system's probe does, then changes the file, as a file that is still being
+// copied would change.
+class TChangingProbe : public TFileProbe {
+public:
+    explicit TChangingProbe(std::string after) : FAfter(std::move(after)) {}
+    uint32_t Size(const std::string& fileName) override {
+        const uint32_t size = ProbeImageSize(fileName);
+        WriteFileText(fileName, FAfter);
+        return size;
+    }
+
+private:
+    std::string FAfter;
+    TSeamOverride<TFileProbe> FInUse{FileProbe, *this};
+};
+
+void Fill(std::string& line, const std::string& name, const std::string& value) {
+    if (const size_t at = line.find(name); at != std::string::npos) {
+        line.replace(at, name.size(), value);
+    }
+}
+
+std::optional<std::vector<PeerSend>> AtBlock2(const DataEvent& data, const std::string& packet) {
+    if (data.Block != 2) {
+        return std::nullopt;
+    }
+    return std::vector<PeerSend>{{PeerSocket::Transfer, packet}};
+}
+
+struct TRunCase {
+    const char* Name;
+    std::optional<std::string> Image; // the firmware file's bytes; none: no file
+    WriteServer::Opening Open = WriteServer::Opening::Ack0;
+    int32_t Offered = 0;                   // the block size an option acknowledgement takes
+    std::optional<std::string> AtBlock2{}; // sent instead of the acknowledgement of block 2
+    std::optional<std::string> AfterProbe{};
+    std::string Address = "127.0.0.1";
+    bool ArpTool = true;
+    bool SettingsRefused = false; // DORVEX.ini is a folder
+    TLog Shown{};                 // "$image" and "$settings" stand for their paths
+};
+
+TLog Join(std::initializer_list<TLog> parts) {
+    TLog all;
+    for (const TLog& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
+    const TLog begin = {"arp: 127.0.0.1", "button off", "status: Starting upload ......"};
+    const TLog finish = {"status: Finish......", "button on", "box: Upgrade Finish.", "close"};
+    const std::string block(512, 'x');
+    const TRunCase cases[] = {
+        {.Name = "success, blocks of 512",
+         .Image = std::string(2048, 'a'),
+         .Shown = Join({begin,
+                        {"count: 512 Bytes", "gauge: 25", "count: 1024 Bytes", "gauge: 50",
+                         "count: 1536 Bytes", "gauge: 75", "count: 2048 Bytes", "gauge: 100",
+                         "count: 2048 Bytes", "gauge: 100"},
+                        finish})},
+        {.Name = "success, block size 1500 accepted",
+         .Image = std::string(1000, 'b'),
+         .Open = WriteServer::Opening::OptionAck,
+         .Offered = 1500,
+         .Shown = Join({begin, {"count: 1000 Bytes", "gauge: 100"}, finish})},
+        {.Name = "empty file",
+         .Image = "",
+         .Shown = Join({{"arp: 127.0.0.1", "box: Error", "button off",
+                         "status: Starting upload ......", "count: 0 Bytes", "gauge: 100"},
+                        finish})},
+        // The percentage is taken against the probed size.
+        {.Name = "the file shrank after the probe",
+         .Image = "abc",
+         .AfterProbe = "a",
+         .Shown = Join({begin, {"count: 1 Bytes", "gauge: 33"}, finish})},
+        {.Name = "the file grew after the probe",
+         .Image = "ab",
+         .AfterProbe = "abc",
+         .Shown = Join({begin, {"count: 3 Bytes", "gauge: 150"}, finish})},
+        {.Name = "no ARP tool",
+         .Image = "abc",
+         .ArpTool = false,
+         .Shown =
+             Join({{"button off", "status: Starting upload ......", "count: 3 Bytes", "gauge: 100"},
+                   finish})},
+        {.Name = "device error to the request",
+         .Image = block,
+         .Open = WriteServer::Opening::Error,
+         .Shown =
+             Join({begin, {"status: Access violation", "box: Access violation", "button on"}})},
+        {.Name = "device error at block 2",
+         .Image = block + block + block,
+         .AtBlock2 = ErrorPacket(3, "Disk full"),
+         .Shown = Join({begin,
+                        {"count: 512 Bytes", "gauge: 33", "count: 1024 Bytes", "gauge: 66",
+                         "status: Disk full", "box: Disk full", "button on"}})},
+        {.Name = "time-out",
+         .Image = "abc",
+         .Open = WriteServer::Opening::Silent,
+         .Shown = Join({begin, {"status: Timeout", "box: Timeout", "button on"}})},
+        // The ARP command comes before the probe; the button stays disabled.
+        {.Name = "missing file",
+         .Image = std::nullopt,
+         .Shown = {"arp: 127.0.0.1", "button off", "escaped: Cannot open file $image"}},
+        {.Name = "failure outside the family: a zero-byte datagram",
+         .Image = block + block + block,
+         .AtBlock2 = "",
+         .Shown = Join({begin,
+                        {"count: 512 Bytes", "gauge: 33", "count: 1024 Bytes", "gauge: 66",
+                         "escaped: UDP Receive Error = 0."}})},
+        // An address text that the resolver refuses by its form alone, without asking a name
+        // server (an empty label); it is no dotted quad either.
+        {.Name = "failure outside the family: an address that does not resolve",
+         .Image = "abc",
+         .Address = "192.168.1..100",
+         .Shown = {"button off", "status: Starting upload ......",
+                   "escaped: Socket Error # 11001\r\n"}},
+        {.Name = "refused settings write",
+         .Image = "abc",
+         .SettingsRefused = true,
+         .Shown = Join({begin,
+                        {"count: 3 Bytes", "gauge: 100"},
+                        finish,
+                        {"error: Unable to write to $settings."}})},
+    };
+    for (const TRunCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScratch scratch;
+        TInFolder in(scratch.Path());
+        const std::string image = scratch / "image.bin";
+        const std::string settings = fs::current_path().string() + "/DORVEX.ini";
+        if (c.Image) {
+            WriteFileText(image, *c.Image);
+        }
+        if (c.SettingsRefused) {
+            fs::create_directory(settings);
+        }
+        std::optional<TArpStandIn> arp;
+        if (c.ArpTool) {
+            arp.emplace(scratch);
+        } else {
+            fs::create_directory(scratch / "nothing");
+        }
+        std::optional<TSearchPath> noTool;
+        if (!c.ArpTool) {
+            noTool.emplace(scratch / "nothing");
+        }
+        std::optional<TChangingProbe> probe;
+        if (c.AfterProbe) {
+            probe.emplace(*c.AfterProbe);
+        }
+        TLog log;
+        TRecordingLauncher launcher;
+        launcher.OnStart = [&] {
+            log.push_back("arp: " + launcher.Started.back().Arguments.back());
+        };
+
+        WriteServer server;
+        server.Open = c.Open;
+        server.OfferedBlockSize = c.Offered;
+        if (c.AtBlock2) {
+            server.OnData = [&c](const DataEvent& data) { return AtBlock2(data, *c.AtBlock2); };
+        }
+        ScriptedPeer peer(server.Script());
+        TIdTrivialFTP tftp(nullptr);
+        TUpgradeRun::LoadStoredSettings(tftp);
+        tftp.SetPort(peer.ListenPort());
+        tftp.SetReceiveTimeout(300);
+        TRecordingView view(log);
+        TUpgradeRun run(view, tftp);
+        view.Run = &run;
+        view.Address = c.Address;
+        view.FileName = image;
+        tftp.OnWorkBegin = [&run](TObject*, TWorkMode, int32_t) { run.WorkBegin(); };
+        tftp.OnWork = [&run](TObject*, TWorkMode, int32_t count) { run.Work(count); };
+        tftp.OnWorkEnd = [&run](TObject*, TWorkMode) { run.WorkEnd(); };
+
+        try {
+            run.Upgrade();
+        } catch (...) {
+            log.push_back("escaped: " + FailureMessage(std::current_exception()));
+        }
+        peer.Stop();
+
+        TLog expected = c.Shown;
+        for (std::string& line : expected) {
+            Fill(line, "$image", image);
+            Fill(line, "$settings", settings);
+        }
+        EXPECT_EQ(log, expected);
+        EXPECT_EQ(tftp.Host(), c.Address);
+        EXPECT_EQ(ImageSize, c.Image ? c.Image->size() : 0xFFFFFFFFu);
+        if (std::find(log.begin(), log.end(), "close") == log.end()) {
+            EXPECT_FALSE(fs::exists(settings)) << "nothing closed the window";
+            continue;
+        }
+        EXPECT_EQ(server.File(), c.AfterProbe ? *c.AfterProbe : *c.Image);
+        if (!c.SettingsRefused) {
+            EXPECT_EQ(ReadFileText(settings), "[Data]\nIP=127.0.0.1\nPath=" + image + "\n");
+        }
+    }
+}
+
+} // namespace

@@ -30,11 +30,16 @@ double Rate(int64_t bytes, double seconds) {
     return seconds > 0 ? double(bytes) / seconds : 0;
 }
 
+// The part done, from 0 to 1; an empty total counts as done.
+double Fraction(int64_t done, int64_t total) {
+    return total <= 0 ? 1.0 : std::clamp(double(done) / double(total), 0.0, 1.0);
+}
+
 } // namespace
 
 std::string ProgressLine(int64_t done, int64_t total, double seconds) {
     constexpr int width = 20;
-    const double fraction = total <= 0 ? 1.0 : std::clamp(double(done) / double(total), 0.0, 1.0);
+    const double fraction = Fraction(done, total);
     const int filled = int(fraction * width);
     std::string bar =
         "[" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), '.') + "]";
@@ -77,6 +82,10 @@ std::string DeviceProgressLine(const std::string& label, size_t width, TDeviceSt
     std::snprintf(text, sizeof text, "  %-10s %3d%%  %lld/%lld bytes  ", StateName(state),
                   int(fraction * 100), static_cast<long long>(done), static_cast<long long>(total));
     return line + text + FormatRate(Rate(done, seconds));
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
 }
 
 std::string FitWidth(const std::string& line, size_t columns) {

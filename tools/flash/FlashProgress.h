@@ -31,6 +31,9 @@ const char* StateName(TDeviceState state);
 std::string DeviceProgressLine(const std::string& label, size_t width, TDeviceState state,
                                int64_t done, int64_t total, double seconds);
 
+// The text with blanks after it up to width bytes.
+std::string PadRight(const std::string& text, size_t width);
+
 // The line cut to at most columns characters (UTF-8 sequences counted as one), so that it never
 // wraps and the block can be redrawn in place.
 std::string FitWidth(const std::string& line, size_t columns);

@@ -56,8 +56,7 @@ std::string DeviceSummaryLine(const TDeviceReport& device, size_t width) {
     char text[96];
     std::snprintf(text, sizeof text, "  %-6s %lld bytes  %.2f s", device.Sent() ? "sent" : "failed",
                   static_cast<long long>(device.Bytes), device.Seconds);
-    std::string line =
-        label + std::string(width > label.size() ? width - label.size() : 0, ' ') + text;
+    std::string line = PadRight(label, width) + text;
     if (!device.Sent()) {
         line += "  " + TerminalText(device.Message);
     }

@@ -192,6 +192,9 @@ private:
             report.Status = ExitFailed;
             report.Message = OneLine(e.what());
         }
+        // The handlers hold this upload's reader and device.
+        client.OnWorkBegin = nullptr;
+        client.OnWork = nullptr;
         report.Bytes = reader.Position();
         report.Seconds = SecondsSince(started);
         device.Bytes = report.Bytes;

@@ -86,8 +86,7 @@ std::string DescribePacket(const std::string& packet) {
     }
 }
 
-TSimServer::TSimServer(const TSimOptions& options, std::ostream& log,
-                       const volatile std::sig_atomic_t& stop)
+TSimServer::TSimServer(const TSimOptions& options, std::ostream& log, const std::atomic<bool>& stop)
     : FOptions(options), FLog(log), FStop(stop), FBuffer(DatagramLimit, '\0') {}
 
 TSimServer::~TSimServer() {
@@ -326,7 +325,6 @@ bool TSimServer::Serve(const TListener& listener, const std::string& request, co
     }
 
     TTransfer transfer(TFaultDice::SeedOf(FOptions.Seed, ordinal));
-    transfer.Listener = &listener;
     transfer.PeerIP = ip;
     transfer.PeerPort = port;
     const std::string name = SafeImageName(fields[0]);

@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <fstream>
 #include <list>
@@ -25,9 +24,9 @@
 
 class TSimServer {
 public:
-    // stop is polled at least every 100 ms; when it becomes non-zero the server ends its work.
-    TSimServer(const TSimOptions& options, std::ostream& log,
-               const volatile std::sig_atomic_t& stop);
+    // stop is polled by every thread at least every 100 ms; when it becomes true the server ends
+    // its work.
+    TSimServer(const TSimOptions& options, std::ostream& log, const std::atomic<bool>& stop);
     ~TSimServer(); // ends and joins every transfer, closes the sockets
     TSimServer(const TSimServer&) = delete;
     TSimServer& operator=(const TSimServer&) = delete;
@@ -58,7 +57,6 @@ private:
 
     struct TTransfer {
         explicit TTransfer(uint64_t seed) : Dice(seed) {}
-        const TListener* Listener = nullptr;
         TSocketId Socket = InvalidSocketId;
         std::string PeerIP;
         int32_t PeerPort = 0;
@@ -86,7 +84,7 @@ private:
     };
 
     void Log(const std::string& line);
-    bool Stopping() const { return FStop != 0 || FQuit; }
+    bool Stopping() const { return FStop || FQuit; }
     // One datagram on socket within waitMs into buffer; false on a time-out or a stop.
     bool Receive(TSocketId socket, int32_t waitMs, std::string& buffer, std::string& packet,
                  std::string& ip, int32_t& port);
@@ -114,7 +112,7 @@ private:
     TSimOptions FOptions;
     std::ostream& FLog;
     std::mutex FLogMutex;
-    const volatile std::sig_atomic_t& FStop;
+    const std::atomic<bool>& FStop;
     std::atomic<bool> FQuit{false};
     std::vector<TListener> FListeners;
     std::string FBuffer;   // the listeners' receives

@@ -826,7 +826,10 @@ def bench_fleet(work, rounds):
     folder = work / "fleet-sim"
     folder.mkdir()
     binds = [arg for a in addresses for arg in ("--bind", a)]
-    sim = Sim(folder, work / "fleet-sim.log", binds + ["--delay", str(FLEET_DELAY_MS)])
+    # A device gives an interrupted transfer up after 3 × 200 ms without an answer; nothing is
+    # lost on loopback, so the uploads that are timed never wait for a retransmission.
+    sim = Sim(folder, work / "fleet-sim.log",
+              binds + ["--delay", str(FLEET_DELAY_MS), "--retransmit", "200", "--retries", "2"])
     hosts = work / "fleet-hosts.txt"
     times = {"alone": [], "all": []}
     loads = {"alone": [], "all": []}
@@ -854,14 +857,18 @@ def bench_fleet(work, rounds):
         for _ in range(FLEET_INTERRUPTS):
             offset = sim.log_path.stat().st_size
 
-            def transfers_running(offset=offset):
-                text = sim.log_path.read_bytes()[offset:].decode(errors="replace")
-                return text.count("transfer port ") >= FLEET_DEVICES
+            def logged(text, offset=offset):
+                log_text = sim.log_path.read_bytes()[offset:].decode(errors="replace")
+                return log_text.count(text) >= FLEET_DEVICES
 
             seconds, code = fleet_interrupt(fleet_argv(sim.ports, addresses, [], hosts, image),
-                                            transfers_running, rng)
+                                            lambda: logged("transfer port "), rng)
             interrupts["mid-transfer"].append(seconds)
             codes.add(code)
+            # The next run starts once the devices have given these transfers up.
+            deadline = time.monotonic() + 10
+            while not logged("abandoned ") and time.monotonic() < deadline:
+                time.sleep(0.05)
         sample_load("fleet interrupts mid-transfer")
         # Devices that do not answer yet: ports that nothing listens on.
         silent = {a: Server.free_port() for a in addresses}
@@ -886,8 +893,9 @@ def bench_fleet(work, rounds):
     lines = [
         f"One zeb40-sim plays {FLEET_DEVICES} devices on {addresses[0]} to {addresses[-1]} "
         f"(`zeb40-sim --port 0 --dir DIR --bind 127.0.0.2 ... --bind 127.0.0.21 --delay "
-        f"{FLEET_DELAY_MS}`: each device waits {FLEET_DELAY_MS} ms before every answer, as one that "
-        f"writes each block to its flash), an {FLEET_MIB} MiB random image, block size 1500. "
+        f"{FLEET_DELAY_MS} --retransmit 200 --retries 2`: each device waits {FLEET_DELAY_MS} ms "
+        "before every answer, as one that writes each block to its flash, and gives a silent "
+        f"client up after 0.6 s), an {FLEET_MIB} MiB random image, block size 1500. "
         f"{rounds} rounds after a warm-up round; in each, `zeb40-flash --quiet @LIST FILE` uploads "
         "to the first device alone and to all 20 (one transfer thread each), which goes first "
         "alternating; every stored image is compared with the image. Then the 20 once one after "

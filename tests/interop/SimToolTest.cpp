@@ -466,4 +466,23 @@ TEST_F(SimWire, NoClientFieldWritesALineOfItsOwn) {
     EXPECT_NE(std::find(log.begin(), log.end(), "answer ACK 0 blksize 512"), log.end());
 }
 
+TEST_F(SimWire, TwoTransfersOfOneNameKeepTheirPartialFilesApart) {
+    // A transfer of same.bin is given up while another one of that name runs: giving up removes
+    // its own partial file only, and the other is stored whole.
+    TSimPeer sim({"--retransmit", "100", "--retries", "1", "--delay", "20", "--blksize", "ignore"});
+    ASSERT_TRUE(sim.Started());
+    A.SendTextTo("127.0.0.1", sim.Port(), Wrq("same.bin", "512"));
+    int32_t tid = 0;
+    ASSERT_EQ(Receive(A, tid), Ack(0));
+    A.SendTextTo("127.0.0.1", tid, Data(1, std::string(512, 'a')));
+    int32_t from = 0;
+    ASSERT_EQ(Receive(A, from), Ack(1));
+    const std::string bytes = TestBytes(40 * 512 + 100, 8);
+    const TOutcome outcome = Upload(sim.Port(), bytes, "same.bin", 2000);
+    EXPECT_TRUE(outcome.Ok) << outcome.Message;
+    EXPECT_NE(sim.WaitFor("abandoned same.bin: no answer"), "");
+    EXPECT_TRUE(ReadFile(sim.Dir() / "same.bin") == bytes);
+    EXPECT_EQ(FolderEntries(sim.Dir().Path()), std::vector<std::string>{"same.bin"});
+}
+
 } // namespace

@@ -331,7 +331,9 @@ bool TSimServer::Serve(const TListener& listener, const std::string& request, co
     transfer.Name = listener.Prefix + name;
     const std::filesystem::path dir(listener.Folder);
     transfer.FinalPath = (dir / name).string();
-    transfer.TempPath = (dir / ("." + name + ".part")).string();
+    // Numbered by the request: two transfers of one name at once each write their own, and one
+    // that is given up removes only its own.
+    transfer.TempPath = (dir / ("." + name + "." + std::to_string(ordinal) + ".part")).string();
 
     // RFC 2348: block sizes lie in 8..65464; a request outside that range is not answered.
     std::string answer;

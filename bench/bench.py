@@ -17,9 +17,12 @@ Parts, in order:
   loss     20 seeded images of 64 to 512 KiB through a lossy relay (bench/lossy_relay.py, 3 % of
            the datagrams dropped each way) in front of tftpd-hpa, by every client: each stored
            file compared; intact, failure reported, false success, time.
+  fleet    20 devices of one zeb40-sim on 127.0.0.2 to 127.0.0.21 (--delay 2), an 8 MiB image:
+           one device alone, all 20 in one run of zeb40-flash, and the 20 one after another
+           (--jobs 1); and how long Ctrl-C takes to end a run of 20, mid-transfer and waiting.
 
---only PART (window, dup or loss) runs just that part and merges its section into an existing
-results.md.
+--only PART (window, dup, loss or fleet) runs just that part and merges its section into an
+existing results.md.
 
 Results go to bench/results.md and to standard output. Only the Python standard library is used.
 The machine is shared: wall times are noisy, hence the pairing; instruction counts are not.
@@ -419,10 +422,13 @@ class Sim:
         self.process = subprocess.Popen(
             [str(SIM), "--port", "0", "--dir", str(self.folder)] + self.options,
             stdin=subprocess.DEVNULL, stdout=self.log_file, stderr=subprocess.STDOUT)
+        # One "listening ADDR:PORT" line per --bind (127.0.0.1 without one).
+        expected = max(1, self.options.count("--bind"))
         for _ in range(100):
-            found = re.search(r"listening 127\.0\.0\.1:(\d+)", self.log_path.read_text())
-            if found:
-                self.port = int(found.group(1))
+            found = re.findall(r"^listening ([\d.]+):(\d+)$", self.log_path.read_text(), re.M)
+            if len(found) >= expected:
+                self.ports = {address: int(port) for address, port in found}
+                self.port = int(found[0][1])
                 return
             if self.process.poll() is not None:
                 break
@@ -749,6 +755,184 @@ def bench_loss(server, work, jobs):
     return "\n".join(lines)
 
 
+# --- fleet ----------------------------------------------------------------------------------
+
+FLEET_DEVICES = 20
+FLEET_MIB = 8
+FLEET_DELAY_MS = 2
+FLEET_TARGET = 1.30
+FLEET_INTERRUPTS = 10
+FLEET_LIMIT_S = 900  # the 20 one after another take minutes
+
+
+def fleet_argv(ports, addresses, extra, hosts_file, image):
+    """zeb40-flash --quiet to the devices at addresses, named in the list hosts_file."""
+    hosts_file.write_text("".join(f"{a}:{ports[a]}\n" for a in addresses))
+    return [str(FLASH), "--quiet"] + extra + ["@" + str(hosts_file), str(image)]
+
+
+def fleet_upload(sim, image, addresses, extra, hosts_file):
+    """One run of zeb40-flash to the sim's devices at addresses; every device's stored image is
+    compared with the image. Returns the wall time."""
+    argv = fleet_argv(sim.ports, addresses, extra, hosts_file, image)
+    code, wall, _, err = run_measured(argv, limit=FLEET_LIMIT_S)
+    if code != 0:
+        raise BenchError(f"zeb40-flash to {len(addresses)} devices exited {code}: {err.strip()[:300]}")
+    for address in addresses:
+        check_stored(image, sim.folder / address / SIM_STORED)
+    return wall
+
+
+def fleet_interrupt(argv, ready, rng):
+    """Starts argv, waits until ready() holds and 0.2 to 0.3 s more (drawn by rng, so that the
+    signal falls anywhere in the client's 50 ms pieces of a wait), sends SIGINT and measures from
+    the signal to the end of the process. Returns (seconds, exit status)."""
+    process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 30
+        while not ready() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        time.sleep(0.2 + 0.1 * rng.random())
+        start = time.perf_counter()
+        process.send_signal(signal.SIGINT)
+        code = process.wait(timeout=30)
+        return time.perf_counter() - start, code
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def bench_fleet(work, rounds):
+    """Many devices at once (each transfer on its own thread of zeb40-flash, the image read once)
+    against one device alone.
+
+    One zeb40-sim plays 20 devices on 127.0.0.2 to 127.0.0.21 (`--bind` each, --port 0, --delay 2:
+    every answer waits 2 ms, as a device that writes each block to flash). In each of the rounds
+    (after a warm-up round) zeb40-flash uploads the 8 MiB image to one device alone and to all
+    20 in one run, which goes first alternating; every stored image is compared with the image.
+    Then the 20 once one after another (--jobs 1) for comparison, and the time from Ctrl-C to the
+    end of a run of 20, while the transfers run and while 20 requests wait for devices that do not
+    answer (--wait). Returns the report section."""
+    missing = [str(p.relative_to(ROOT)) for p in (SIM, FLASH) if not p.exists()]
+    if missing:
+        reason = "skipped: " + ", ".join(missing) + " missing (cmake --build --preset default)"
+        log(f"fleet: {reason}")
+        return reason
+    addresses = [f"127.0.0.{2 + i}" for i in range(FLEET_DEVICES)]
+    image = work / "fleet-image.bin"
+    make_image(image, FLEET_MIB * MIB)
+    folder = work / "fleet-sim"
+    folder.mkdir()
+    binds = [arg for a in addresses for arg in ("--bind", a)]
+    # A device gives an interrupted transfer up after 3 × 200 ms without an answer; nothing is
+    # lost on loopback, so the uploads that are timed never wait for a retransmission.
+    sim = Sim(folder, work / "fleet-sim.log",
+              binds + ["--delay", str(FLEET_DELAY_MS), "--retransmit", "200", "--retries", "2"])
+    hosts = work / "fleet-hosts.txt"
+    times = {"alone": [], "all": []}
+    loads = {"alone": [], "all": []}
+    try:
+        sim.start()
+        log(f"fleet: zeb40-sim on {addresses[0]} to {addresses[-1]}, --delay {FLEET_DELAY_MS}")
+        for r in range(rounds + 1):  # round 0 warms the caches and is not counted
+            order = ("alone", "all") if r % 2 == 0 else ("all", "alone")
+            for kind in order:
+                chosen = addresses[:1] if kind == "alone" else addresses
+                wall = fleet_upload(sim, image, chosen, [], hosts)
+                if r > 0:
+                    times[kind].append(wall)
+                    loads[kind].append(load_average())
+            sample_load(f"fleet round {r}")
+            log(f"fleet round {r}: alone {times['alone'][-1] if r else 0:.2f} s, "
+                f"all {times['all'][-1] if r else 0:.2f} s")
+        sequential = fleet_upload(sim, image, addresses, ["--jobs", "1"], hosts)
+        sample_load("fleet one after another")
+        log(f"fleet: one after another {sequential:.1f} s")
+
+        interrupts = {"mid-transfer": [], "waiting": []}
+        codes = set()
+        rng = random.Random(13)
+        for _ in range(FLEET_INTERRUPTS):
+            offset = sim.log_path.stat().st_size
+
+            def logged(text, offset=offset):
+                log_text = sim.log_path.read_bytes()[offset:].decode(errors="replace")
+                return log_text.count(text) >= FLEET_DEVICES
+
+            seconds, code = fleet_interrupt(fleet_argv(sim.ports, addresses, [], hosts, image),
+                                            lambda: logged("transfer port "), rng)
+            interrupts["mid-transfer"].append(seconds)
+            codes.add(code)
+            # The next run starts once the devices have given these transfers up.
+            deadline = time.monotonic() + 10
+            while not logged("abandoned ") and time.monotonic() < deadline:
+                time.sleep(0.05)
+        sample_load("fleet interrupts mid-transfer")
+        # Devices that do not answer yet: ports that nothing listens on.
+        silent = {a: Server.free_port() for a in addresses}
+        for _ in range(FLEET_INTERRUPTS):
+            argv = fleet_argv(silent, addresses, ["--wait", "60"], hosts, image)
+            seconds, code = fleet_interrupt(argv, lambda: True, rng)
+            interrupts["waiting"].append(seconds)
+            codes.add(code)
+        sample_load("fleet interrupts waiting")
+    finally:
+        sim.stop()
+        image.unlink(missing_ok=True)
+    med = {k: statistics.median(v) for k, v in times.items()}
+    ratios = [a / b for a, b in zip(times["all"], times["alone"])]
+    ratio = statistics.median(ratios)
+    verdict = "met" if ratio <= FLEET_TARGET else "missed"
+    worst_interrupt = max(max(v) for v in interrupts.values())
+    interrupt_verdict = "met" if worst_interrupt <= 0.1 and codes == {130} else "missed"
+    log(f"fleet: alone {med['alone']:.2f} s, all {med['all']:.2f} s, paired ratio {ratio:.3f} "
+        f"(≤ {FLEET_TARGET:.2f}): {verdict}; one after another {sequential:.1f} s; Ctrl-C worst "
+        f"{worst_interrupt * 1000:.0f} ms, exit {sorted(codes)}")
+    lines = [
+        f"One zeb40-sim plays {FLEET_DEVICES} devices on {addresses[0]} to {addresses[-1]} "
+        f"(`zeb40-sim --port 0 --dir DIR --bind 127.0.0.2 ... --bind 127.0.0.21 --delay "
+        f"{FLEET_DELAY_MS} --retransmit 200 --retries 2`: each device waits {FLEET_DELAY_MS} ms "
+        "before every answer, as one that writes each block to its flash, and gives a silent "
+        f"client up after 0.6 s), an {FLEET_MIB} MiB random image, block size 1500. "
+        f"{rounds} rounds after a warm-up round; in each, `zeb40-flash --quiet @LIST FILE` uploads "
+        "to the first device alone and to all 20 (one transfer thread each), which goes first "
+        "alternating; every stored image is compared with the image. Then the 20 once one after "
+        "another (`--jobs 1`). Time: the zeb40-flash process, start to exit.",
+        "",
+        "| measure | median (s) | min–max (s) | load during (1-minute average) |",
+        "|---|---:|---:|---:|",
+        f"| one device alone | {med['alone']:.2f} | {min(times['alone']):.2f}–"
+        f"{max(times['alone']):.2f} | {min(loads['alone']):.2f}–{max(loads['alone']):.2f} |",
+        f"| 20 devices at once | {med['all']:.2f} | {min(times['all']):.2f}–"
+        f"{max(times['all']):.2f} | {min(loads['all']):.2f}–{max(loads['all']):.2f} |",
+        f"| paired ratio 20 at once / one alone | {ratio:.3f} | {min(ratios):.3f}–"
+        f"{max(ratios):.3f} | |",
+        f"| 20 devices one after another (once) | {sequential:.1f} | | |",
+        "",
+        f"Ctrl-C: SIGINT to a run of 20, {FLEET_INTERRUPTS} times each, 0.2 to 0.3 s (seeded "
+        "draw) after all 20 transfers had started (`transfer port` logged by the sim), and as long "
+        "after the start of a run with `--wait 60` to 20 ports where nothing answers; time from "
+        "the signal to the end of the process (every socket closed with it), exit status "
+        f"{sorted(codes)}. Mid-transfer an answer comes every 2 ms and the flag is seen at the "
+        "next; a wait looks at it every 50 ms.",
+        "",
+        "| Ctrl-C | median (ms) | max (ms) |",
+        "|---|---:|---:|",
+    ]
+    for kind, values in interrupts.items():
+        lines.append(f"| {kind} | {statistics.median(values) * 1000:.0f} | "
+                     f"{max(values) * 1000:.0f} |")
+    lines += [
+        "",
+        f"Targets: median paired ratio 20 at once / one alone ≤ {FLEET_TARGET:.2f}: {verdict} "
+        f"({ratio:.3f}); every Ctrl-C ends the run within 100 ms with status 130: "
+        f"{interrupt_verdict} (worst {worst_interrupt * 1000:.0f} ms).",
+    ]
+    return "\n".join(lines)
+
+
 # --- report ---------------------------------------------------------------------------------
 
 
@@ -881,6 +1065,7 @@ SECTIONS = {
     "window": "## Window overhead",
     "dup": "## Duplication",
     "loss": "## Loss through a relay",
+    "fleet": "## Many devices at once",
 }
 
 
@@ -891,11 +1076,13 @@ def run_part(part, args, work, server):
         # One upload takes a tenth of a second, so that scheduling moves single times by a third:
         # four times the rounds keep the median of the ratios steady, in half a minute.
         return bench_dup(work, 4 * args.rounds)
+    if part == "fleet":
+        return bench_fleet(work, args.fleet_rounds)
     return bench_loss(server, work, args.loss_jobs)
 
 
 def main_only(args):
-    """One part of window, dup, loss; its section replaces the one in the report."""
+    """One part of window, dup, loss, fleet; its section replaces the one in the report."""
     info = {
         "date": datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z"),
         "load_start": load_average(),
@@ -935,6 +1122,9 @@ def main():
     parser.add_argument("--skip-callgrind", action="store_true")
     parser.add_argument("--skip-dup", action="store_true")
     parser.add_argument("--skip-loss", action="store_true")
+    parser.add_argument("--skip-fleet", action="store_true")
+    parser.add_argument("--fleet-rounds", type=int, default=5,
+                        help="counted rounds of one device alone and 20 at once in the fleet part")
     parser.add_argument("--loss-jobs", type=int, default=20,
                         help="uploads of the other clients at a time in the loss part")
     parser.add_argument("--only", choices=sorted(SECTIONS),
@@ -986,7 +1176,7 @@ def main():
             cpu = bench_cpu(server, work)
             syscalls = bench_syscalls(server, work)
         sections = {SECTIONS["window"]: run_part("window", args, work, server)}
-        for part in ("dup", "loss"):
+        for part in ("dup", "loss", "fleet"):
             if not getattr(args, f"skip_{part}"):
                 sections[SECTIONS[part]] = run_part(part, args, work, server)
     except BenchError as e:

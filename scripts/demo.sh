@@ -139,9 +139,16 @@ fi
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=
-received=$(grep '^received' "$scratch/sim.log" | tail -1 || true)
+# The simulator's own line for the stored image: the window sends "/", which it stores as
+# firmware.bin. The whole line is matched: the simulator escapes every byte a client sends that is
+# not printable, so no client can put a line break, and with it a line of its own, into the log.
+received=$(grep -E '^received firmware\.bin [0-9]+ bytes sha256 [0-9a-f]{64}$' "$scratch/sim.log" |
+    tail -1 || true)
 device_sha=${received##* }
 [ -n "$received" ] || device_sha=none
+# And what the device folder holds is that image.
+stored_sha=$(sha256sum "$scratch/device/firmware.bin" 2>/dev/null | cut -d' ' -f1 || true)
+[ "$stored_sha" = "$device_sha" ] || device_sha="none (the stored file differs from the log)"
 echo "image sha256 $image_sha"
 echo "device sha256 $device_sha"
 [ "$image_sha" = "$device_sha" ] || fail "the device did not get the image"

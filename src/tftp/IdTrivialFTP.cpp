@@ -132,6 +132,7 @@ public:
         FNow = Clock::now();
         FDeadline =
             After(FNow, FClient.FRequestWait > 0 ? FClient.FRequestWait : FClient.ReceiveTimeout());
+        CheckAbort();
         SendRequest();
         while (FState != TState::Done) {
             Decide(Await());
@@ -157,14 +158,32 @@ private:
         const bool resendFirst = FResendAt < FDeadline;
         const Clock::time_point due = resendFirst ? FResendAt : FDeadline;
         for (;;) {
+            CheckAbort();
+            int32_t wait = WaitUntil(due, FNow);
+            // With an abort flag the wait goes in pieces; a piece that ends is not the due time.
+            const bool piece =
+                FClient.FAbortFlag != nullptr && (wait == NoTimeLimit || wait > TFTPAbortPollTime);
+            if (piece) {
+                wait = TFTPAbortPollTime;
+            }
             if (!FClient.ReceiveDatagram(FReceived.data(), static_cast<int32_t>(FReceived.size()),
-                                         FFromIP, FFromPort, WaitUntil(due, FNow), FCount)) {
+                                         FFromIP, FFromPort, wait, FCount)) {
+                if (piece) {
+                    FNow = Clock::now();
+                    continue;
+                }
                 return resendFirst ? TEvent::ResendDue : TEvent::WaitOver;
             }
             if (Taken()) {
                 return TEvent::Answer;
             }
             FNow = Clock::now();
+        }
+    }
+
+    void CheckAbort() const {
+        if (FClient.FAbortFlag != nullptr && FClient.FAbortFlag->load()) {
+            throw EIdTFTPAborted();
         }
     }
 
@@ -227,6 +246,7 @@ private:
         const std::string_view answer(FReceived.data(), static_cast<size_t>(FCount));
         const uint16_t opcode = NetBytesToWord(answer);
         if (opcode == TFTP_ERROR) {
+            FClient.FErrorPacketCode = NetBytesToWord(answer.size() > 2 ? answer.substr(2) : "");
             RaiseErrorPacket(answer);
         }
         if (FState == TState::RequestSent) {
@@ -359,6 +379,7 @@ void TIdTrivialFTP::UploadFile(const std::string& localFile, const std::string& 
 }
 
 void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile) {
+    FErrorPacketCode = -1;
     const int64_t toSend = std::max<int64_t>(source.Size() - source.Position(), 0);
     NotifyWorkBegin(WorkModeWrite, static_cast<int32_t>(std::min<int64_t>(
                                        toSend, std::numeric_limits<int32_t>::max())));

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "base/Streams.h"
+#include "net/Idexception.h"
 #include "tftp/IdTrivialFTPBase.h"
 #include "tftp/IdUDPClient.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -35,6 +37,15 @@ inline constexpr std::chrono::milliseconds TFTPMaxRetransmitTime{1000};
 inline constexpr std::chrono::milliseconds TFTPClockGranularity{1};
 // The interval at which a request is sent again while RequestWait lasts.
 inline constexpr int32_t TFTPDefaultRequestRetryTime = 1000;
+// The longest piece of a wait while an abort flag is set: the flag is looked at between pieces,
+// so an abort ends the upload this soon, however long the wait.
+inline constexpr int32_t TFTPAbortPollTime = 50;
+
+// An upload ended by its abort flag. Not of the EIdTFTPException family: the device said nothing.
+class EIdTFTPAborted : public EIdException {
+public:
+    EIdTFTPAborted() : EIdException("Upload aborted") {}
+};
 
 class TIdTrivialFTP : public TIdUDPClient {
 public:
@@ -57,6 +68,15 @@ public:
     void SetRequestWait(int32_t milliseconds) { FRequestWait = milliseconds; }
     int32_t RequestRetryTime() const { return FRequestRetryTime; }
     void SetRequestRetryTime(int32_t milliseconds) { FRequestRetryTime = milliseconds; }
+
+    // A flag that another thread, or a signal handler, sets to end the upload: it is looked at
+    // before every wait and at least every TFTPAbortPollTime ms during one, and once set the
+    // upload ends with EIdTFTPAborted (its work scope closed, its socket closed). Null (the
+    // default): no flag, and every wait is one piece. The flag must outlive the uploads.
+    void SetAbortFlag(const std::atomic<bool>* flag) { FAbortFlag = flag; }
+    // The code of the error packet that ended the last upload, -1 when no error packet ended it:
+    // the exception's class tells codes 1 to 8 apart, but not 0 from the codes above 8.
+    int32_t ErrorPacketCode() const { return FErrorPacketCode; }
 
     // The transfer peer: the sender of the first answer to the request (RFC 1350 section 4),
     // which must come from the address the request was sent to; every data packet goes to it,
@@ -85,6 +105,8 @@ private:
     int32_t FRequestedBlockSize = 1500;
     int32_t FRequestWait = 0;
     int32_t FRequestRetryTime = TFTPDefaultRequestRetryTime;
+    const std::atomic<bool>* FAbortFlag = nullptr;
+    int32_t FErrorPacketCode = -1;
     std::string FPeerIP;
     int32_t FPeerPort = 0;
 };

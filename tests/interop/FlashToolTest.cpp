@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,11 @@ public:
     }
     ~TSilentPort() { close(FSocket); }
     int32_t Port() const { return FPort; }
+    // Whether a datagram has come within timeoutMs (it stays unread).
+    bool Reached(int timeoutMs) const {
+        pollfd entry{FSocket, POLLIN, 0};
+        return poll(&entry, 1, timeoutMs) == 1;
+    }
 
 private:
     int FSocket = -1;
@@ -59,13 +65,12 @@ TEST(Flash, OptionsReachTheWire) {
     const TRunResult run =
         RunProgram(FlashProgram,
                    {"--quiet", "--port=" + std::to_string(sim.Port()), "--remote", "named.bin",
-                    "--blksize", "$200", "--mode", "netascii", "127.0.0.1", work / "fw.bin"},
+                    "--blksize", "$200", "--mode", "octet", "127.0.0.1", work / "fw.bin"},
                    10000);
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, "");
     const std::string request = sim.WaitFor("request WRQ");
-    EXPECT_NE(request.find("name \"named.bin\" mode netascii options blksize=512"),
-              std::string::npos)
+    EXPECT_NE(request.find("name \"named.bin\" mode octet options blksize=512"), std::string::npos)
         << request;
     EXPECT_TRUE(ReadFile(sim.Dir() / "named.bin") == bytes);
 }
@@ -91,12 +96,18 @@ TEST(Flash, ExitStatusOfEachFailure) {
     TScratchDir work;
     WriteFile(work / "fw.bin", TestBytes(5000, 11));
     TSilentPort silent;
+    WriteFile(work / "empty.bin", "");
     TSimPeer refusing({"--error-at", "2:3:device full"});
     ASSERT_TRUE(refusing.Started());
+    // Error packets without a text, and with one that would repaint the terminal.
+    TSimPeer mute({"--error-at", "1:0:"});
+    TSimPeer forging({"--error-at", "1:2:\x1b[2J\r\nzeb40-flash: sent"});
+    ASSERT_TRUE(mute.Started() && forging.Started());
+    const std::string image = work / "fw.bin";
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* message; // a part of stderr
+        std::string message; // a part of stderr
     };
     const Case cases[] = {
         {{"--port", std::to_string(silent.Port()), "--timeout", "200", "127.0.0.1",
@@ -106,12 +117,29 @@ TEST(Flash, ExitStatusOfEachFailure) {
         {{"--port", std::to_string(refusing.Port()), "127.0.0.1", work / "fw.bin"},
          1,
          "zeb40-flash: device full\n"},
+        {{"--port", std::to_string(mute.Port()), "127.0.0.1", image},
+         1,
+         "zeb40-flash: error 0 (not defined) without a text\n"},
+        {{"--port", std::to_string(forging.Port()), "127.0.0.1", image},
+         1,
+         "zeb40-flash: \\x1b[2J\\x0d\\x0azeb40-flash: sent\n"},
         {{"--port", std::to_string(silent.Port()), "127.0.0.1", work / "missing.bin"},
          2,
-         "Cannot open file "},
+         "zeb40-flash: Cannot open file " + work / "missing.bin" + ": no such file\n"},
         {{"--port", std::to_string(silent.Port()), "127.0.0.1", work.Path()},
          2,
-         "Cannot open file "},
+         "zeb40-flash: Cannot open file " + work.Path() + ": it is a folder\n"},
+        {{"--port", std::to_string(silent.Port()), "127.0.0.1", work / "empty.bin"},
+         2,
+         "zeb40-flash: the image " + work / "empty.bin" +
+             " is empty (0 bytes); --allow-empty sends it\n"},
+        // The reserved top-level name of RFC 6761: no resolver knows it.
+        {{"--port", std::to_string(silent.Port()), "nohost.invalid", image},
+         2,
+         "zeb40-flash: cannot resolve 'nohost.invalid': "},
+        {{"--wait", "x", "127.0.0.1", image}, 64, "invalid value 'x' for --wait"},
+        {{"--mode", "netascii", "127.0.0.1", image}, 64, "octet mode only"},
+        {{"127.0.0.1:0", image}, 64, "the port of '127.0.0.1:0'"},
         {{"--port", "abc", "127.0.0.1", work / "fw.bin"}, 64, "invalid value 'abc' for --port"},
         {{"--blksize", "7", "127.0.0.1", work / "fw.bin"}, 64, "--blksize"},
         {{"--mode", "binary", "127.0.0.1", work / "fw.bin"}, 64, "--mode"},
@@ -131,7 +159,7 @@ TEST(Flash, ExitStatusOfEachFailure) {
 TEST(Flash, HelpAndVersion) {
     const TRunResult help = RunProgram(FlashProgram, {"--help"}, 5000);
     EXPECT_EQ(help.Status, 0);
-    EXPECT_EQ(help.Out.rfind("usage: zeb40-flash [options] HOST FILE\n", 0), 0u);
+    EXPECT_EQ(help.Out.rfind("usage: zeb40-flash [options] HOST [HOST ...] FILE\n", 0), 0u);
     const TRunResult version = RunProgram(FlashProgram, {"--version"}, 5000);
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out.rfind("zeb40-flash ", 0), 0u);
@@ -152,6 +180,42 @@ TEST(Flash, InterruptEndsTheUploadAndReleasesTheFile) {
     // The device never saw the end, so it keeps no image.
     EXPECT_NE(sim.WaitFor("abandoned firmware.bin", 15000), "");
     EXPECT_TRUE(FolderEntries(sim.Dir().Path()).empty());
+}
+
+TEST(Flash, InterruptEndsEvenTheWaitForADeviceThatIsStarting) {
+    // The device never answers and the request would go on for a minute: the signal ends it,
+    // and by the program's own handling, not by the signal's default action.
+    TSilentPort silent;
+    TScratchDir work;
+    WriteFile(work / "fw.bin", TestBytes(1000, 13));
+    TChildProcess flash(FlashProgram, {"--wait", "60", "--port", std::to_string(silent.Port()),
+                                       "127.0.0.1", work / "fw.bin"});
+    ASSERT_TRUE(silent.Reached(5000));
+    flash.Signal(SIGINT);
+    EXPECT_EQ(flash.Wait(5000), 130);
+    flash.DrainOutput();
+    EXPECT_EQ(flash.Stderr(), "zeb40-flash: interrupted\n");
+}
+
+TEST(Flash, AReaderThatHasGoneLeavesTheStatusAlone) {
+    // As in `zeb40-flash ... | head`: the reader of stdout is gone before anything is written.
+    TSimPeer sim({});
+    ASSERT_TRUE(sim.Started());
+    TScratchDir work;
+    WriteFile(work / "fw.bin", TestBytes(5000, 14));
+    const std::string script =
+        R"(exec 3>&1; { sleep 0.5; "$0" "$@"; echo "status $?" >&3; } | true)";
+    const std::vector<std::vector<std::string>> runs = {
+        {"--help"},
+        {"--port", std::to_string(sim.Port()), "127.0.0.1", work / "fw.bin"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        std::vector<std::string> argv = {"-c", script, FlashProgram};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const TRunResult run = RunProgram("/bin/bash", argv, 10000);
+        EXPECT_EQ(run.Out, "status 0\n") << ::testing::PrintToString(args) << run.Err;
+    }
+    EXPECT_NE(sim.WaitFor("received firmware.bin 5000 bytes"), "");
 }
 
 } // namespace

@@ -419,4 +419,70 @@ TEST_F(SimWire, StopSignalMidTransferLeavesNoPartialFile) {
     }
 }
 
+TEST_F(SimWire, AbandonedRequestsHoldNoOtherUploadBack) {
+    // Fifty requests whose client never goes on: each transfer waits its five retransmissions
+    // out, and a real upload meanwhile is served at once, beside them.
+    TSimPeer sim({});
+    ASSERT_TRUE(sim.Started());
+    for (int i = 0; i < 50; ++i) {
+        A.SendTextTo("127.0.0.1", sim.Port(), Wrq("gone" + std::to_string(i) + ".bin", "512"));
+    }
+    const std::string bytes = TestBytes(20000, 7);
+    const TOutcome outcome = Upload(sim.Port(), bytes, "real.bin", 2000);
+    EXPECT_TRUE(outcome.Ok) << outcome.Message;
+    EXPECT_EQ(sim.WaitFor("received "), ReceivedLine("real.bin", bytes));
+    for (const std::string& line : sim.Log(0)) {
+        EXPECT_NE(line.rfind("abandoned ", 0), 0u) << "given up before the upload ended: " << line;
+    }
+}
+
+TEST_F(SimWire, NoClientFieldWritesALineOfItsOwn) {
+    // A request whose mode and options carry a line break and a forged line: the log keeps them
+    // escaped on the request's own line, and no line but the sim's own starts with "received".
+    TSimPeer sim({});
+    ASSERT_TRUE(sim.Started());
+    const std::string forged = "received firmware.bin 4 bytes sha256 " + std::string(64, '0');
+    A.SendTextTo("127.0.0.1", sim.Port(),
+                 Word(2) + Z("fw.bin") + Z("octet\n" + forged) + Z("blksize\n" + forged) +
+                     Z("512"));
+    int32_t from = 0;
+    EXPECT_EQ(Receive(A, from).substr(0, 4), Word(5) + Word(4));
+    B.SendTextTo("127.0.0.1", sim.Port(),
+                 Word(2) + Z("fw.bin") + Z("octet") + Z("x\r\n" + forged) + Z("1"));
+    EXPECT_EQ(Receive(B, from), Ack(0));
+    B.SendTextTo("127.0.0.1", from, Data(1, "real"));
+    EXPECT_EQ(Receive(B, from), Ack(1));
+    EXPECT_EQ(sim.WaitFor("received "), ReceivedLine("fw.bin", "real"));
+    const std::vector<std::string> log = sim.Log();
+    EXPECT_EQ(
+        std::count_if(log.begin(), log.end(),
+                      [](const std::string& line) { return line.rfind("received ", 0) == 0; }),
+        1);
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "refused mode octet\\x0areceived\\x20firmware.bin"
+                        "\\x204\\x20bytes\\x20sha256\\x20" +
+                            std::string(64, '0')),
+              log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "answer ACK 0 blksize 512"), log.end());
+}
+
+TEST_F(SimWire, TwoTransfersOfOneNameKeepTheirPartialFilesApart) {
+    // A transfer of same.bin is given up while another one of that name runs: giving up removes
+    // its own partial file only, and the other is stored whole.
+    TSimPeer sim({"--retransmit", "100", "--retries", "1", "--delay", "20", "--blksize", "ignore"});
+    ASSERT_TRUE(sim.Started());
+    A.SendTextTo("127.0.0.1", sim.Port(), Wrq("same.bin", "512"));
+    int32_t tid = 0;
+    ASSERT_EQ(Receive(A, tid), Ack(0));
+    A.SendTextTo("127.0.0.1", tid, Data(1, std::string(512, 'a')));
+    int32_t from = 0;
+    ASSERT_EQ(Receive(A, from), Ack(1));
+    const std::string bytes = TestBytes(40 * 512 + 100, 8);
+    const TOutcome outcome = Upload(sim.Port(), bytes, "same.bin", 2000);
+    EXPECT_TRUE(outcome.Ok) << outcome.Message;
+    EXPECT_NE(sim.WaitFor("abandoned same.bin: no answer"), "");
+    EXPECT_TRUE(ReadFile(sim.Dir() / "same.bin") == bytes);
+    EXPECT_EQ(FolderEntries(sim.Dir().Path()), std::vector<std::string>{"same.bin"});
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <numeric>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -396,27 +398,28 @@ TEST(Upload, FailuresEndTheUpload) {
         std::string Class;
         std::string Message;
         size_t DataSent;
+        int32_t PacketCode; // ErrorPacketCode afterwards
     } cases[] = {
         {"error at block 7", WriteServer::Opening::Ack0, "", 7,
-         ErrorPacket(2, "Access denied by device"), "AccessViolation", "Access denied by device",
-         7},
-        {"error to the request", WriteServer::Opening::Error, ErrorPacket(1, "No such file"), 0, "",
-         "FileNotFound", "No such file", 0},
-        {"error without text", WriteServer::Opening::Ack0, "", 2, "\0\5\0\3"s, "AllocationExceeded",
-         "", 2},
-        {"zero bytes", WriteServer::Opening::Ack0, "", 2, "", "ZeroBytes", "UDP Receive Error = 0.",
+         ErrorPacket(2, "Access denied by device"), "AccessViolation", "Access denied by device", 7,
          2},
+        {"error to the request", WriteServer::Opening::Error, ErrorPacket(1, "No such file"), 0, "",
+         "FileNotFound", "No such file", 0, 1},
+        {"error without text", WriteServer::Opening::Ack0, "", 2, "\0\5\0\3"s, "AllocationExceeded",
+         "", 2, 3},
+        {"zero bytes", WriteServer::Opening::Ack0, "", 2, "", "ZeroBytes", "UDP Receive Error = 0.",
+         2, -1},
         {"too long for the buffer", WriteServer::Opening::Ack0, "", 3,
-         AckPacket(3) + std::string(600, 'x'), "SocketError 10040", "", 3},
+         AckPacket(3) + std::string(600, 'x'), "SocketError 10040", "", 3, -1},
         {"block size 0", WriteServer::Opening::OptionAck, OptionAckPacket({{"blksize", "0"}}), 0,
          "", "OptionNegotiation",
-         "Block size 0 refused by the client: it must lie between 1 and 65464", 0},
+         "Block size 0 refused by the client: it must lie between 1 and 65464", 0, -1},
         {"block size 65465", WriteServer::Opening::OptionAck,
          OptionAckPacket({{"blksize", "65465"}}), 0, "", "OptionNegotiation",
-         "Block size 65465 refused by the client: it must lie between 1 and 65464", 0},
+         "Block size 65465 refused by the client: it must lie between 1 and 65464", 0, -1},
         {"block size garbage", WriteServer::Opening::OptionAck,
          OptionAckPacket({{"blksize", "lots"}}), 0, "", "Convert",
-         "'lots' is not a valid integer value", 0},
+         "'lots' is not a valid integer value", 0, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -456,6 +459,7 @@ TEST(Upload, FailuresEndTheUpload) {
         u.Peer->Stop();
         EXPECT_EQ(raised, c.Class);
         EXPECT_EQ(message, c.Message);
+        EXPECT_EQ(u.Client.ErrorPacketCode(), c.PacketCode);
         // Nothing was sent after the failure: neither data nor an error packet.
         const auto data = u.DataPackets();
         EXPECT_EQ(data.size(), c.DataSent);
@@ -754,6 +758,39 @@ TEST(Upload, RequestIsSentAgainWhileRequestWaitLasts) {
             EXPECT_GE(Between(started, ended), milliseconds(1000));
             EXPECT_LT(Between(started, ended), milliseconds(1000) + Margin);
         }
+    }
+}
+
+TEST(Upload, AbortFlagEndsEvenALongWait) {
+    // The device never answers and the waits are long: the flag, set from another thread, ends
+    // the upload within a piece of the wait, with its work scope and its socket closed.
+    for (const bool requestWait : {false, true}) {
+        SCOPED_TRACE(requestWait ? "waiting for a device that starts" : "one request");
+        Upload u;
+        u.Server.Open = WriteServer::Opening::Silent;
+        u.Start();
+        u.Client.SetReceiveTimeout(20000);
+        u.Client.SetRequestWait(requestWait ? 20000 : 0);
+        std::atomic<bool> abort{false};
+        u.Client.SetAbortFlag(&abort);
+        TMemoryStream source(Pattern(5000));
+        std::thread setter([&abort] {
+            std::this_thread::sleep_for(milliseconds(150));
+            abort = true;
+        });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(
+            Raises<EIdTFTPAborted>([&] { u.Client.UploadStream(source, "/"); }, "Upload aborted"));
+        const auto ended = std::chrono::steady_clock::now();
+        setter.join();
+        u.Peer->Stop();
+        EXPECT_LT(Between(started, ended), milliseconds(150 + TFTPAbortPollTime) + Margin);
+        EXPECT_EQ(u.Events, (std::vector<std::string>{"begin 1 5000", "end 1"}));
+        EXPECT_FALSE(u.Client.Active());
+        // A flag already set sends nothing at all.
+        TMemoryStream again(Pattern(10));
+        EXPECT_THROW(u.Client.UploadStream(again, "/"), EIdTFTPAborted);
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Listen).size(), 1u) << "the first request only";
     }
 }
 

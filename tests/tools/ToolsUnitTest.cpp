@@ -152,7 +152,7 @@ TEST(FaultDice, SameSeedSameDecisionsAndCertainEnds) {
 
 TEST(ParseSimArgs, Options) {
     const TSimOptions defaults = ParseSimArgs({});
-    EXPECT_EQ(defaults.BindAddress, "127.0.0.1");
+    EXPECT_EQ(defaults.BindAddresses, std::vector<std::string>{"127.0.0.1"});
     EXPECT_EQ(defaults.Port, 69);
     EXPECT_EQ(defaults.RetransmitMs, 1000);
     EXPECT_EQ(defaults.BlockSize, TBlockSizeAnswer::Accept);
@@ -191,11 +191,11 @@ TEST(ParseSimArgs, Options) {
     EXPECT_EQ(o.Seed, 7u);
     EXPECT_EQ(o.RetransmitMs, 150);
     EXPECT_EQ(o.DelayMs, 5);
-    EXPECT_EQ(o.BindAddress, "127.1.2.3");
+    EXPECT_EQ(o.BindAddresses, std::vector<std::string>{"127.1.2.3"});
     EXPECT_EQ(ParseSimArgs({"--blksize", "ignore"}).BlockSize, TBlockSizeAnswer::Ignore);
     EXPECT_EQ(ParseSimArgs({"--error-at", "1:0:"}).ErrorText, "");
-    EXPECT_EQ(ParseSimArgs({"--bind", "localhost"}).BindAddress, "127.0.0.1");
-    EXPECT_EQ(ParseSimArgs({"--bind", "0.0.0.0", "--any-address"}).BindAddress, "0.0.0.0");
+    EXPECT_EQ(ParseSimArgs({"--bind", "localhost"}).BindAddresses[0], "127.0.0.1");
+    EXPECT_EQ(ParseSimArgs({"--bind", "0.0.0.0", "--any-address"}).BindAddresses[0], "0.0.0.0");
     EXPECT_TRUE(ParseSimArgs({"--version"}).Version);
 }
 
@@ -246,25 +246,23 @@ TEST(IsLoopbackAddress, OnlyDottedQuadsOf127) {
 
 TEST(ParseFlashArgs, Options) {
     const TFlashOptions d = ParseFlashArgs({"127.0.0.1", "fw.bin"});
-    EXPECT_EQ(d.Host, "127.0.0.1");
+    EXPECT_EQ(d.Hosts, std::vector<std::string>{"127.0.0.1"});
     EXPECT_EQ(d.File, "fw.bin");
     EXPECT_EQ(d.Port, 69);
     EXPECT_EQ(d.Remote, "/");
     EXPECT_EQ(d.BlockSize, 1500);
     EXPECT_EQ(d.TimeoutMs, 4000);
-    EXPECT_EQ(d.Mode, tfOctet);
     EXPECT_FALSE(d.Quiet);
 
     const TFlashOptions o =
         ParseFlashArgs({"--port", "$45", "--remote=image.bin", "--blksize", "512", "--timeout",
-                        "200", "--mode", "netascii", "--quiet", "host", "--", "-file"});
+                        "200", "--mode", "octet", "--quiet", "host", "--", "-file"});
     EXPECT_EQ(o.Port, 69);
     EXPECT_EQ(o.Remote, "image.bin");
     EXPECT_EQ(o.BlockSize, 512);
     EXPECT_EQ(o.TimeoutMs, 200);
-    EXPECT_EQ(o.Mode, tfNetAscii);
     EXPECT_TRUE(o.Quiet);
-    EXPECT_EQ(o.Host, "host");
+    EXPECT_EQ(o.Hosts, std::vector<std::string>{"host"});
     EXPECT_EQ(o.File, "-file");
     EXPECT_TRUE(ParseFlashArgs({"--help"}).Help);
     EXPECT_TRUE(ParseFlashArgs({"--version"}).Version);
@@ -278,7 +276,6 @@ TEST(ParseFlashArgs, UsageErrors) {
     const std::vector<std::vector<std::string>> bad = {
         {},
         {"host"},
-        {"host", "file", "extra"},
         {"--port", "0", "h", "f"},
         {"--port", "65536", "h", "f"},
         {"--port", "sixty", "h", "f"},
@@ -289,6 +286,7 @@ TEST(ParseFlashArgs, UsageErrors) {
         {"--timeout", "-2", "h", "f"},
         {"--mode", "binary", "h", "f"},
         {"--mode", "OCTET", "h", "f"},
+        {"--mode", "netascii", "h", "f"},
         {"--quiet=yes", "h", "f"},
         {"--bogus", "h", "f"},
         {"h", "f", "--port"},

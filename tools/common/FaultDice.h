@@ -10,15 +10,22 @@ public:
 
     // A uniform value in [0, 1) from the next 53 bits of a SplitMix64 sequence.
     double Next() {
-        uint64_t z = (FState += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        return double(z >> 11) * (1.0 / 9007199254740992.0);
+        return double(Mix(FState += 0x9E3779B97F4A7C15ull) >> 11) * (1.0 / 9007199254740992.0);
     }
+
+    // The seed of the n-th of several independent sequences drawn from one seed: the seed itself
+    // for the first, so that one sequence alone is the seed's own.
+    static uint64_t SeedOf(uint64_t seed, uint64_t n) { return n == 0 ? seed : Mix(seed ^ Mix(n)); }
     // True with probability p; p = 0 never and p = 1 always, whatever the draw.
     bool Chance(double p) { return p > 0 && Next() < p; }
 
 private:
+    // SplitMix64's output function.
+    static uint64_t Mix(uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
     uint64_t FState;
 };

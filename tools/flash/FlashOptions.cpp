@@ -2,20 +2,34 @@
 
 #include "ToolArgs.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
+namespace {
+
+// A day: a device that has not answered by then will not.
+constexpr int32_t MaxWaitSeconds = 86400;
+
+} // namespace
+
 const char* const FlashUsage =
-    "usage: zeb40-flash [options] HOST FILE\n"
-    "  --port N          server port (69)\n"
+    "usage: zeb40-flash [options] HOST [HOST ...] FILE\n"
+    "  HOST is an address or name, HOST:PORT, or @LIST: a file of one HOST per line\n"
+    "  --port N          server port of a HOST without one (69)\n"
     "  --remote NAME     remote file name (\"/\")\n"
     "  --blksize N       block size offered with the blksize option, 8..65464 (1500)\n"
     "  --timeout MS      wait for each answer, in milliseconds (4000)\n"
-    "  --mode MODE       octet or netascii (octet)\n"
+    "  --wait SECONDS    send the request every second until the device answers (0: once)\n"
+    "  --jobs N          transfers at once, 1..64 (all, at most 64)\n"
+    "  --allow-empty     send an empty image\n"
+    "  --mode octet      the transfer mode; octet is the only one\n"
+    "  --json            the summary as one JSON document\n"
     "  --quiet           no progress and no summary\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
-    "Exit status: 0 sent, 1 refused by the device or timed out, 2 other failure, 64 usage.\n";
+    "Exit status: 0 every device got the image; otherwise the highest of theirs: 1 refused by\n"
+    "the device or timed out, 2 other failure; 64 usage; 130 interrupted.\n";
 
 TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
     TFlashOptions options;
@@ -30,20 +44,30 @@ TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
          [&](const std::string& v) {
              options.TimeoutMs = IntOption("--timeout", v, 1, 0x7FFFFFFF);
          }},
+        {"--wait",
+         [&](const std::string& v) {
+             options.WaitSeconds = IntOption("--wait", v, 0, MaxWaitSeconds);
+         }},
+        {"--jobs",
+         [&](const std::string& v) { options.Jobs = IntOption("--jobs", v, 1, MaxJobs); }},
+        // A firmware image is binary. Netascii (RFC 1350) would turn every LF into CR LF and every
+        // CR into CR NUL on the wire, and a device that takes the bytes as they come, as a
+        // recovery loader does, would write that into its flash.
         {"--mode",
          [&](const std::string& v) {
-             if (v == "octet") {
-                 options.Mode = tfOctet;
-             } else if (v == "netascii") {
-                 options.Mode = tfNetAscii;
-             } else {
+             if (v != "octet") {
                  throw EUsageError("invalid value '" + v +
-                                   "' for --mode: expected octet or netascii");
+                                   "' for --mode: a firmware image goes in octet mode only");
              }
          }},
     };
     const std::map<std::string, bool*> flags = {
-        {"--quiet", &options.Quiet}, {"--help", &options.Help}, {"--version", &options.Version}};
+        {"--allow-empty", &options.AllowEmpty},
+        {"--json", &options.Json},
+        {"--quiet", &options.Quiet},
+        {"--help", &options.Help},
+        {"--version", &options.Version},
+    };
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -78,14 +102,14 @@ TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
     if (options.Help || options.Version) {
         return options;
     }
-    if (positional.size() != 2) {
-        throw EUsageError(positional.size() < 2 ? "HOST and FILE are required"
-                                                : "unexpected argument '" + positional[2] + "'");
+    if (positional.size() < 2) {
+        throw EUsageError("HOST and FILE are required");
     }
-    if (positional[0].empty() || positional[1].empty()) {
+    if (std::find(positional.begin(), positional.end(), "") != positional.end()) {
         throw EUsageError("HOST and FILE must not be empty");
     }
-    options.Host = positional[0];
-    options.File = positional[1];
+    options.File = positional.back();
+    positional.pop_back();
+    options.Hosts = positional;
     return options;
 }

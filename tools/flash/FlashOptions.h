@@ -1,20 +1,24 @@
-// The command line of zeb40-flash: zeb40-flash [options] HOST FILE.
+// The command line of zeb40-flash: zeb40-flash [options] HOST [HOST ...] FILE.
 #pragma once
-
-#include "tftp/IdTrivialFTPBase.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// Transfers that run at once at most, and the default of --jobs.
+inline constexpr int32_t MaxJobs = 64;
+
 struct TFlashOptions {
-    std::string Host;
+    std::vector<std::string> Hosts; // HOST, HOST:PORT or @LIST, as given
     std::string File;
     int32_t Port = 69;
     std::string Remote = "/";
     int32_t BlockSize = 1500; // the RequestedBlockSize offered with "blksize"
     int32_t TimeoutMs = 4000;
-    TIdTFTPMode Mode = tfOctet;
+    int32_t Jobs = MaxJobs;
+    int32_t WaitSeconds = 0; // 0: the request is sent once
+    bool AllowEmpty = false;
+    bool Json = false;
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

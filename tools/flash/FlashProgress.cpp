@@ -30,11 +30,16 @@ double Rate(int64_t bytes, double seconds) {
     return seconds > 0 ? double(bytes) / seconds : 0;
 }
 
+// The part done, from 0 to 1; an empty total counts as done.
+double Fraction(int64_t done, int64_t total) {
+    return total <= 0 ? 1.0 : std::clamp(double(done) / double(total), 0.0, 1.0);
+}
+
 } // namespace
 
 std::string ProgressLine(int64_t done, int64_t total, double seconds) {
     constexpr int width = 20;
-    const double fraction = total <= 0 ? 1.0 : std::clamp(double(done) / double(total), 0.0, 1.0);
+    const double fraction = Fraction(done, total);
     const int filled = int(fraction * width);
     std::string bar =
         "[" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), '.') + "]";
@@ -49,4 +54,47 @@ std::string SummaryLine(int64_t bytes, double seconds) {
     std::snprintf(text, sizeof text, "sent %lld bytes in %.2f s (", static_cast<long long>(bytes),
                   seconds);
     return text + FormatRate(Rate(bytes, seconds)) + ")";
+}
+
+const char* StateName(TDeviceState state) {
+    switch (state) {
+    case TDeviceState::Queued:
+        return "queued";
+    case TDeviceState::Resolving:
+        return "resolving";
+    case TDeviceState::Requesting:
+        return "requesting";
+    case TDeviceState::Sending:
+        return "sending";
+    case TDeviceState::Sent:
+        return "sent";
+    case TDeviceState::Failed:
+        return "failed";
+    }
+    return "";
+}
+
+std::string DeviceProgressLine(const std::string& label, size_t width, TDeviceState state,
+                               int64_t done, int64_t total, double seconds) {
+    const double fraction = total <= 0 ? 1.0 : std::clamp(double(done) / double(total), 0.0, 1.0);
+    std::string line = label + std::string(width > label.size() ? width - label.size() : 0, ' ');
+    char text[128];
+    std::snprintf(text, sizeof text, "  %-10s %3d%%  %lld/%lld bytes  ", StateName(state),
+                  int(fraction * 100), static_cast<long long>(done), static_cast<long long>(total));
+    return line + text + FormatRate(Rate(done, seconds));
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+}
+
+std::string FitWidth(const std::string& line, size_t columns) {
+    size_t characters = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        // A byte that does not continue a UTF-8 sequence starts a character.
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && ++characters > columns) {
+            return line.substr(0, i);
+        }
+    }
+    return line;
 }

@@ -1,19 +1,28 @@
-// One run of zeb40-flash: the upload with progress and the mapping of its end to an exit status.
+// One run of zeb40-flash: the devices of the command line, the image opened once and shared, the
+// uploads side by side with their progress, and the report of how each ended.
 #pragma once
 
 #include "FlashOptions.h"
+#include "FlashReport.h"
 
-#include <csignal>
+#include <atomic>
+#include <cstddef>
 #include <ostream>
 
-inline constexpr int ExitSent = 0;
-inline constexpr int ExitRefused = 1; // EIdTFTPException family: time-out, device error packet
-inline constexpr int ExitFailed = 2;  // file, name resolution, socket, conversion
-inline constexpr int ExitInterrupted = 130; // 128 + SIGINT, as a shell reports it
+// What the program found out about its standard error.
+struct TTerminal {
+    bool Progress = false; // a terminal on which progress lines can be redrawn in place
+    size_t Rows = 24;
+    size_t Columns = 80;
+};
 
-// Uploads options.File to options.Host. Progress goes to err as one redrawn line when terminal is
-// set; the summary goes to out at the end unless options.Quiet. Failures are written to err.
-// When interrupted becomes non-zero the upload is ended at its next block: the socket is closed
-// and the file released by the unwinding, and ExitInterrupted is returned.
-int RunFlash(const TFlashOptions& options, std::ostream& out, std::ostream& err, bool terminal,
-             const volatile std::sig_atomic_t& interrupted);
+// Uploads options.File to every device of options.Hosts, at most options.Jobs at once, each on a
+// thread of its own. Progress goes to err when terminal.Progress is set: one redrawn line for one
+// device, one line per device for several, at most ten redraws a second. The report goes to out
+// at the end: for one device the summary line of a success (its failure goes to err), for several
+// a summary line per device and a total line; with options.Json one JSON document instead.
+// Returns the exit status. When interrupted becomes true every transfer ends within
+// TFTPAbortPollTime (its socket closed), no queued one starts, and ExitInterrupted is returned.
+// EUsageError for a bad host or host list, before anything is sent.
+int RunFlash(const TFlashOptions& options, std::ostream& out, std::ostream& err,
+             const TTerminal& terminal, const std::atomic<bool>& interrupted);

@@ -8,7 +8,8 @@
 
 const char* const SimUsage =
     "usage: zeb40-sim [options]\n"
-    "  --bind ADDR            address to listen on (127.0.0.1; loopback only)\n"
+    "  --bind ADDR            address to listen on (127.0.0.1; loopback only); again for\n"
+    "                         more devices, each storing into the subfolder ADDR\n"
     "  --any-address          allow a --bind address outside 127.0.0.0/8\n"
     "  --port N               port to listen on (69; 0 picks a free one)\n"
     "  --dir DIR              folder the images are stored in (current folder)\n"
@@ -84,9 +85,10 @@ void ParseErrorAt(const std::string& value, TSimOptions& options) {
 
 TSimOptions ParseSimArgs(const std::vector<std::string>& args) {
     TSimOptions options;
+    options.BindAddresses.clear();
     using Handler = std::function<void(const std::string&)>;
     const std::map<std::string, Handler> valued = {
-        {"--bind", [&](const std::string& v) { options.BindAddress = v; }},
+        {"--bind", [&](const std::string& v) { options.BindAddresses.push_back(v); }},
         {"--port", [&](const std::string& v) { options.Port = IntOption("--port", v, 0, 65535); }},
         {"--dir",
          [&](const std::string& v) {
@@ -137,12 +139,27 @@ TSimOptions ParseSimArgs(const std::vector<std::string>& args) {
         }
         option->second(value);
     }
-    if (options.BindAddress == "localhost") {
-        options.BindAddress = "127.0.0.1";
+    if (options.BindAddresses.empty()) {
+        options.BindAddresses.emplace_back("127.0.0.1");
     }
-    if (!options.AnyAddress && !IsLoopbackAddress(options.BindAddress)) {
-        throw EUsageError("refusing to bind to '" + options.BindAddress +
-                          "': not a loopback address (127.0.0.0/8); add --any-address to allow it");
+    if (options.BindAddresses.size() > MaxBindAddresses) {
+        throw EUsageError("at most " + std::to_string(MaxBindAddresses) + " --bind addresses");
+    }
+    for (size_t i = 0; i < options.BindAddresses.size(); ++i) {
+        std::string& address = options.BindAddresses[i];
+        if (address == "localhost") {
+            address = "127.0.0.1";
+        }
+        if (!options.AnyAddress && !IsLoopbackAddress(address)) {
+            throw EUsageError("refusing to bind to '" + address +
+                              "': not a loopback address (127.0.0.0/8); add --any-address to "
+                              "allow it");
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (options.BindAddresses[j] == address) {
+                throw EUsageError("--bind " + address + " is given twice");
+            }
+        }
     }
     return options;
 }

@@ -12,8 +12,13 @@ enum class TBlockSizeAnswer : uint8_t {
     Cap,    // answer with the requested size, at most BlockSizeCap
 };
 
+// The most addresses one simulator listens on: one select waits for all of them.
+inline constexpr size_t MaxBindAddresses = 64;
+
 struct TSimOptions {
-    std::string BindAddress = "127.0.0.1";
+    // Each address is one device; with more than one, each stores into a subfolder named after
+    // its address.
+    std::vector<std::string> BindAddresses{"127.0.0.1"};
     int32_t Port = 69;
     std::string Directory = ".";
     bool Once = false;
@@ -37,7 +42,7 @@ struct TSimOptions {
 };
 
 // Parses the arguments after the program name; EUsageError for a bad one. A bind address
-// outside 127.0.0.0/8 without --any-address is a usage error too.
+// outside 127.0.0.0/8 without --any-address is a usage error too, and so is one given twice.
 TSimOptions ParseSimArgs(const std::vector<std::string>& args);
 
 // True for dotted-quad text of 127.0.0.0/8.

@@ -4,8 +4,9 @@
 #include "net/Idexception.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
-#include <thread>
+#include <system_error>
 
 namespace {
 
@@ -26,13 +27,13 @@ std::string Ack(uint16_t block) {
     return WordBytes(4) + WordBytes(block);
 }
 
-// Printable form of a name from the wire: bytes outside 0x20..0x7E and the quote as \xHH.
-std::string Quoted(const std::string& text) {
+// Bytes of a client's text as \xHH: those outside 0x20..0x7E and the ones in also.
+std::string Escaped(const std::string& text, const char* also) {
     static const char digits[] = "0123456789abcdef";
-    std::string out = "\"";
+    std::string out;
     for (const char c : text) {
         const auto byte = uint8_t(c);
-        if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') {
+        if (byte < 0x20 || byte > 0x7E || std::strchr(also, c) != nullptr) {
             out += "\\x";
             out += digits[byte >> 4];
             out += digits[byte & 15];
@@ -40,7 +41,12 @@ std::string Quoted(const std::string& text) {
             out += c;
         }
     }
-    return out + "\"";
+    return out;
+}
+
+// Printable form of a name from the wire, in quotes.
+std::string Quoted(const std::string& text) {
+    return "\"" + Escaped(text, "\"\\") + "\"";
 }
 
 std::string Lower(std::string text) {
@@ -53,6 +59,10 @@ std::string Lower(std::string text) {
 }
 
 } // namespace
+
+std::string LogField(const std::string& text) {
+    return Escaped(text, " \"\\=");
+}
 
 std::string DescribePacket(const std::string& packet) {
     if (packet.empty()) {
@@ -76,37 +86,56 @@ std::string DescribePacket(const std::string& packet) {
     }
 }
 
-TSimServer::TSimServer(const TSimOptions& options, std::ostream& log,
-                       const volatile std::sig_atomic_t& stop)
-    : FOptions(options), FLog(log), FStop(stop), FDice(options.Seed), FBuffer(DatagramLimit, '\0') {
-}
+TSimServer::TSimServer(const TSimOptions& options, std::ostream& log, const std::atomic<bool>& stop)
+    : FOptions(options), FLog(log), FStop(stop), FBuffer(DatagramLimit, '\0') {}
 
 TSimServer::~TSimServer() {
-    if (FListen != InvalidSocketId) {
-        GlobalStack->SockClose(FListen);
+    FQuit = true;
+    for (TWorker& worker : FWorkers) {
+        worker.Thread.join();
+    }
+    for (const TListener& listener : FListeners) {
+        if (listener.Socket != InvalidSocketId) {
+            GlobalStack->SockClose(listener.Socket);
+        }
     }
 }
 
 void TSimServer::Log(const std::string& line) {
+    const std::lock_guard<std::mutex> lock(FLogMutex);
     FLog << line << '\n';
     FLog.flush();
 }
 
 void TSimServer::Open() {
-    FListen = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
-    GlobalStack->CheckSocketResult(
-        GlobalStack->SockBind(FListen, Id_PF_INET, FOptions.BindAddress, FOptions.Port));
-    int32_t family = 0;
-    std::string ip;
-    GlobalStack->LocalAddressOf(FListen, family, ip, FBoundPort);
-    Log("listening " + ip + ":" + std::to_string(FBoundPort));
+    const bool several = FOptions.BindAddresses.size() > 1;
+    for (const std::string& address : FOptions.BindAddresses) {
+        TListener& listener = FListeners.emplace_back();
+        listener.Address = address;
+        listener.Folder = FOptions.Directory;
+        if (several) {
+            listener.Folder = (std::filesystem::path(FOptions.Directory) / address).string();
+            listener.Prefix = address + "/";
+            std::filesystem::create_directories(listener.Folder);
+        }
+        listener.Socket = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
+        GlobalStack->CheckSocketResult(
+            GlobalStack->SockBind(listener.Socket, Id_PF_INET, address, FOptions.Port));
+        int32_t family = 0;
+        std::string ip;
+        GlobalStack->LocalAddressOf(listener.Socket, family, ip, listener.Port);
+        Log("listening " + ip + ":" + std::to_string(listener.Port));
+    }
 }
 
-bool TSimServer::Receive(TSocketId socket, int32_t waitMs, std::string& packet, std::string& ip,
-                         int32_t& port) {
+bool TSimServer::Receive(TSocketId socket, int32_t waitMs, std::string& buffer, std::string& packet,
+                         std::string& ip, int32_t& port) {
     const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+    if (buffer.size() < DatagramLimit) {
+        buffer.resize(DatagramLimit);
+    }
     for (;;) {
-        if (FStop) {
+        if (Stopping()) {
             return false;
         }
         const auto left =
@@ -116,10 +145,10 @@ bool TSimServer::Receive(TSocketId socket, int32_t waitMs, std::string& packet, 
         const int32_t slice = int32_t(std::clamp<int64_t>(left, 0, 100));
         const int32_t ready = GlobalStack->SockSelect(&readable, nullptr, nullptr, slice);
         if (ready > 0 && !readable.empty()) {
-            const int32_t count = GlobalStack->SockRecvFrom(socket, FBuffer.data(),
-                                                            int32_t(FBuffer.size()), 0, ip, port);
+            const int32_t count = GlobalStack->SockRecvFrom(socket, buffer.data(),
+                                                            int32_t(buffer.size()), 0, ip, port);
             if (count >= 0) {
-                packet.assign(FBuffer.data(), size_t(count));
+                packet.assign(buffer.data(), size_t(count));
                 return true;
             }
             Log("receive failed: error " + std::to_string(GlobalStack->LastSocketError()));
@@ -136,19 +165,18 @@ void TSimServer::SendRaw(TSocketId socket, const std::string& ip, int32_t port,
         GlobalStack->SockSendTo(socket, packet.data(), int32_t(packet.size()), 0, ip, port));
 }
 
-void TSimServer::SendFaulty(TSocketId socket, const std::string& ip, int32_t port,
-                            const std::string& packet) {
+void TSimServer::SendFaulty(TTransfer& transfer, const std::string& packet) {
     if (FOptions.DelayMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
     }
-    if (FDice.Chance(FOptions.Loss)) {
+    if (transfer.Dice.Chance(FOptions.Loss)) {
         Log("dropped send " + DescribePacket(packet));
         return;
     }
-    SendRaw(socket, ip, port, packet);
-    if (FDice.Chance(FOptions.Duplicate)) {
+    SendRaw(transfer.Socket, transfer.PeerIP, transfer.PeerPort, packet);
+    if (transfer.Dice.Chance(FOptions.Duplicate)) {
         Log("duplicated send " + DescribePacket(packet));
-        SendRaw(socket, ip, port, packet);
+        SendRaw(transfer.Socket, transfer.PeerIP, transfer.PeerPort, packet);
     }
 }
 
@@ -158,32 +186,105 @@ void TSimServer::SendError(TSocketId socket, const std::string& ip, int32_t port
 }
 
 int TSimServer::Run() {
-    for (;;) {
-        std::string packet, ip;
-        int32_t port = 0;
-        if (!Receive(FListen, 100, packet, ip, port)) {
-            if (FStop) {
-                Log("stopped");
-                return 0;
+    TIdSocketList sockets;
+    for (const TListener& listener : FListeners) {
+        sockets.push_back(listener.Socket);
+    }
+    while (!Stopping()) {
+        Reap();
+        TIdSocketList readable = sockets;
+        // Short slices, so that a stop request is seen within 100 ms.
+        if (GlobalStack->SockSelect(&readable, nullptr, nullptr, 100) <= 0) {
+            continue;
+        }
+        for (const TListener& listener : FListeners) {
+            if (Stopping() ||
+                std::find(readable.begin(), readable.end(), listener.Socket) == readable.end()) {
+                continue;
             }
-            continue;
+            std::string ip;
+            int32_t port = 0;
+            const int32_t count = GlobalStack->SockRecvFrom(listener.Socket, FBuffer.data(),
+                                                            int32_t(FBuffer.size()), 0, ip, port);
+            if (count < 0) {
+                Log("receive failed: error " + std::to_string(GlobalStack->LastSocketError()));
+                continue;
+            }
+            const std::string packet(FBuffer.data(), size_t(count));
+            if (Word(packet, 0) != 2) {
+                Log("refused " + DescribePacket(packet) + " from " + ip + ":" +
+                    std::to_string(port));
+                // A device in recovery mode takes images only.
+                SendError(listener.Socket, ip, port, 4, "only write requests are served");
+                continue;
+            }
+            Accept(listener, packet, ip, port);
         }
-        const uint16_t opcode = Word(packet, 0);
-        if (opcode != 2) {
-            Log("refused " + DescribePacket(packet) + " from " + ip + ":" + std::to_string(port));
-            // A device in recovery mode takes images only.
-            SendError(FListen, ip, port, 4, "only write requests are served");
-            continue;
-        }
-        const bool stored = Serve(packet, ip, port);
-        if (FOptions.Once || FStop) {
-            Log("stopped");
-            return stored || !FOptions.Once ? 0 : 1;
+    }
+    FQuit = true;
+    for (TWorker& worker : FWorkers) {
+        worker.Thread.join();
+    }
+    FWorkers.clear();
+    Log("stopped");
+    const std::lock_guard<std::mutex> lock(FOnceMutex);
+    return FOptions.Once && FOnceEnded && !FOnceStored ? 1 : 0;
+}
+
+void TSimServer::Accept(const TListener& listener, const std::string& request,
+                        const std::string& ip, int32_t port) {
+    const uint64_t ordinal = FOrdinal++;
+    if (FOptions.SamePort) {
+        // The transfer answers from the listening socket, which only one reader may serve:
+        // one transfer at a time, here.
+        Ended(Serve(listener, request, ip, port, ordinal));
+        return;
+    }
+    if (FWorkers.size() >= MaxTransfers) {
+        Log("refused WRQ from " + ip + ":" + std::to_string(port) + ": " +
+            std::to_string(MaxTransfers) + " transfers under way");
+        SendError(listener.Socket, ip, port, 3, "too many transfers at once");
+        return;
+    }
+    TWorker& worker = FWorkers.emplace_back();
+    try {
+        worker.Thread = std::thread([this, &worker, &listener, request, ip, port, ordinal] {
+            Ended(Serve(listener, request, ip, port, ordinal));
+            worker.Ended = true;
+        });
+    } catch (const std::system_error&) {
+        FWorkers.pop_back();
+        Log("refused WRQ from " + ip + ":" + std::to_string(port) + ": no thread for it");
+        SendError(listener.Socket, ip, port, 3, "too many transfers at once");
+    }
+}
+
+void TSimServer::Reap() {
+    for (auto worker = FWorkers.begin(); worker != FWorkers.end();) {
+        if (worker->Ended) {
+            worker->Thread.join();
+            worker = FWorkers.erase(worker);
+        } else {
+            ++worker;
         }
     }
 }
 
-bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_t port) {
+void TSimServer::Ended(bool stored) {
+    if (!FOptions.Once) {
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(FOnceMutex);
+    if (!FOnceEnded) {
+        FOnceEnded = true;
+        FOnceStored = stored;
+        FQuit = true;
+    }
+}
+
+bool TSimServer::Serve(const TListener& listener, const std::string& request, const std::string& ip,
+                       int32_t port, uint64_t ordinal) {
+    const TSocketId listen = listener.Socket;
     // RFC 1350 section 5 and RFC 2347: opcode, name, mode, then option name and value pairs,
     // every field ended by a zero byte.
     std::vector<std::string> fields;
@@ -199,14 +300,15 @@ bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_
     }
     if (fields.size() < 2) {
         Log("refused malformed WRQ from " + ip + ":" + std::to_string(port));
-        SendError(FListen, ip, port, 4, "malformed request");
+        SendError(listen, ip, port, 4, "malformed request");
         return false;
     }
     const std::string mode = Lower(fields[1]);
     std::string options;
     int32_t requested = 0;
     for (size_t i = 2; i + 1 < fields.size(); i += 2) {
-        options += (options.empty() ? "" : " ") + fields[i] + "=" + fields[i + 1];
+        options +=
+            (options.empty() ? "" : " ") + LogField(fields[i]) + "=" + LogField(fields[i + 1]);
         const std::string& value = fields[i + 1];
         if (Lower(fields[i]) == "blksize" && requested == 0) {
             const bool digits = !value.empty() && value.size() <= 9 &&
@@ -215,20 +317,23 @@ bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_
         }
     }
     Log("request WRQ from " + ip + ":" + std::to_string(port) + " name " + Quoted(fields[0]) +
-        " mode " + mode + " options " + (options.empty() ? "none" : options));
+        " mode " + LogField(mode) + " options " + (options.empty() ? "none" : options));
     if (mode != "octet" && mode != "netascii") {
-        Log("refused mode " + mode);
-        SendError(FListen, ip, port, 4, "unsupported mode");
+        Log("refused mode " + LogField(mode));
+        SendError(listen, ip, port, 4, "unsupported mode");
         return false;
     }
 
-    TTransfer transfer;
+    TTransfer transfer(TFaultDice::SeedOf(FOptions.Seed, ordinal));
     transfer.PeerIP = ip;
     transfer.PeerPort = port;
-    transfer.Name = SafeImageName(fields[0]);
-    const std::filesystem::path dir(FOptions.Directory);
-    transfer.FinalPath = (dir / transfer.Name).string();
-    transfer.TempPath = (dir / ("." + transfer.Name + ".part")).string();
+    const std::string name = SafeImageName(fields[0]);
+    transfer.Name = listener.Prefix + name;
+    const std::filesystem::path dir(listener.Folder);
+    transfer.FinalPath = (dir / name).string();
+    // Numbered by the request: two transfers of one name at once each write their own, and one
+    // that is given up removes only its own.
+    transfer.TempPath = (dir / ("." + name + "." + std::to_string(ordinal) + ".part")).string();
 
     // RFC 2348: block sizes lie in 8..65464; a request outside that range is not answered.
     std::string answer;
@@ -252,11 +357,11 @@ bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_
     TStep step = TStep::Abandoned;
     try {
         if (FOptions.SamePort) {
-            transfer.Socket = FListen;
+            transfer.Socket = listen;
         } else {
             transfer.Socket = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
             GlobalStack->CheckSocketResult(
-                GlobalStack->SockBind(transfer.Socket, Id_PF_INET, FOptions.BindAddress, 0));
+                GlobalStack->SockBind(transfer.Socket, Id_PF_INET, listener.Address, 0));
         }
         int32_t family = 0, transferPort = 0;
         std::string transferIP;
@@ -268,13 +373,13 @@ bool TSimServer::Serve(const std::string& request, const std::string& ip, int32_
             step = Abandon(transfer, "cannot create " + transfer.TempPath);
         } else {
             transfer.Last = answer;
-            SendFaulty(transfer.Socket, ip, port, answer);
+            SendFaulty(transfer, answer);
             step = RunTransfer(transfer);
         }
     } catch (const std::exception& e) {
         step = Abandon(transfer, e.what());
     }
-    if (transfer.Socket != FListen && transfer.Socket != InvalidSocketId) {
+    if (transfer.Socket != listen && transfer.Socket != InvalidSocketId) {
         GlobalStack->SockClose(transfer.Socket);
     }
     // For the soak: how many data packets the client sent for the blocks taken.
@@ -291,8 +396,9 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
                 .count();
         std::string packet, ip;
         int32_t port = 0;
-        if (!Receive(transfer.Socket, int32_t(std::max<int64_t>(left, 0)), packet, ip, port)) {
-            if (FStop) {
+        if (!Receive(transfer.Socket, int32_t(std::max<int64_t>(left, 0)), transfer.Buffer, packet,
+                     ip, port)) {
+            if (Stopping()) {
                 return Abandon(transfer, "stopped");
             }
             if (transfer.Tries >= FOptions.Retries) {
@@ -301,7 +407,7 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
             }
             ++transfer.Tries;
             Log("retransmit " + DescribePacket(transfer.Last));
-            SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+            SendFaulty(transfer, transfer.Last);
             transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
             continue;
         }
@@ -314,12 +420,12 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
             continue;
         }
         transfer.DataPackets += Word(packet, 0) == 3 ? 1 : 0;
-        if (FDice.Chance(FOptions.Loss)) {
+        if (transfer.Dice.Chance(FOptions.Loss)) {
             Log("dropped receive " + DescribePacket(packet));
             continue;
         }
         int copies = 1;
-        if (FDice.Chance(FOptions.Duplicate)) {
+        if (transfer.Dice.Chance(FOptions.Duplicate)) {
             Log("duplicated receive " + DescribePacket(packet));
             copies = 2;
         }
@@ -346,7 +452,7 @@ TSimServer::TStep TSimServer::Handle(TTransfer& transfer, const std::string& pac
     if (opcode == 2 && transfer.Received == 0) {
         // With --same-port a client's repeated request reaches the transfer's socket.
         Log("repeated WRQ answered again");
-        SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+        SendFaulty(transfer, transfer.Last);
         return TStep::Continue;
     }
     Log("illegal " + DescribePacket(packet) + " answered error 4");
@@ -361,7 +467,7 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
         // again because our acknowledgement was lost or late. It is acknowledged again.
         if (transfer.Received > 0 && block == uint16_t(transfer.Expected - 1)) {
             Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
-            SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+            SendFaulty(transfer, transfer.Last);
         } else {
             Log("ignored DATA " + std::to_string(block) + ", expected " +
                 std::to_string(transfer.Expected));
@@ -400,7 +506,7 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
     transfer.Expected = uint16_t(block + 1); // 65535 is followed by 0
     transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
     if (length == size_t(transfer.BlockSize)) {
-        SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+        SendFaulty(transfer, transfer.Last);
         return TStep::Continue;
     }
 
@@ -420,31 +526,25 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
         Log("final ack withheld");
         return TStep::Stored;
     }
-    SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+    SendFaulty(transfer, transfer.Last);
     Dally(transfer);
     return TStep::Stored;
 }
 
 void TSimServer::Dally(TTransfer& transfer) {
     // RFC 1350 section 6: the final acknowledgement may be lost, and the client then sends its
-    // last block again; it is acknowledged again for one time-out period, or until the next
-    // request arrives.
+    // last block again; it is acknowledged again for one time-out period.
     const auto end = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-        if (left <= 0 || FStop) {
+        if (left <= 0 || Stopping()) {
             return;
-        }
-        if (transfer.Socket != FListen) {
-            TIdSocketList waiting{FListen};
-            if (GlobalStack->SockSelect(&waiting, nullptr, nullptr, 0) > 0 && !waiting.empty()) {
-                return;
-            }
         }
         std::string packet, ip;
         int32_t port = 0;
-        if (!Receive(transfer.Socket, int32_t(std::min<int64_t>(left, 20)), packet, ip, port)) {
+        if (!Receive(transfer.Socket, int32_t(std::min<int64_t>(left, 20)), transfer.Buffer, packet,
+                     ip, port)) {
             continue;
         }
         if (ip != transfer.PeerIP || port != transfer.PeerPort) {
@@ -454,7 +554,7 @@ void TSimServer::Dally(TTransfer& transfer) {
         transfer.DataPackets += Word(packet, 0) == 3 ? 1 : 0;
         if (Word(packet, 0) == 3 && Word(packet, 2) == uint16_t(transfer.Expected - 1)) {
             Log("duplicate DATA " + std::to_string(Word(packet, 2)) + " acknowledged again");
-            SendFaulty(transfer.Socket, transfer.PeerIP, transfer.PeerPort, transfer.Last);
+            SendFaulty(transfer, transfer.Last);
         }
     }
 }

@@ -1,6 +1,9 @@
 // The TFTP write server of zeb40-sim (RFC 1350, options of RFC 2347 and 2348), built on the
-// socket layer's GlobalStack. One transfer at a time; every protocol event and every fault applied
-// is one line of the log, in a fixed format that tests read.
+// socket layer's GlobalStack. It listens on one address or several, each one device; every
+// request gets a transfer on a thread of its own, so that a transfer its client gave up holds no
+// other one back. Every protocol event and every fault applied is one line of the log, in a fixed
+// format that tests read; whatever a client sent is escaped in it, so that no client can write a
+// line of its own.
 #pragma once
 
 #include "FaultDice.h"
@@ -8,39 +11,56 @@
 #include "SimOptions.h"
 #include "net/IdStack.h"
 
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <fstream>
+#include <list>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 class TSimServer {
 public:
-    // stop is polled at least every 100 ms; when it becomes non-zero the server ends its work.
-    TSimServer(const TSimOptions& options, std::ostream& log,
-               const volatile std::sig_atomic_t& stop);
-    ~TSimServer();
+    // stop is polled by every thread at least every 100 ms; when it becomes true the server ends
+    // its work.
+    TSimServer(const TSimOptions& options, std::ostream& log, const std::atomic<bool>& stop);
+    ~TSimServer(); // ends and joins every transfer, closes the sockets
     TSimServer(const TSimServer&) = delete;
     TSimServer& operator=(const TSimServer&) = delete;
 
-    // Creates and binds the listening socket (raises the socket layer's exceptions) and logs
-    // "listening ADDR:PORT" with the port actually bound.
+    // Creates and binds a listening socket per address (raises the socket layer's exceptions),
+    // makes the subfolders of several, and logs "listening ADDR:PORT" for each with the port
+    // actually bound.
     void Open();
-    int32_t BoundPort() const { return FBoundPort; }
     // Serves requests until stopped, or until one upload has ended with --once. The exit status:
     // 0, or with --once 1 when that upload was not stored.
     int Run();
+
+    // Transfers at once at most; a request beyond them is refused with an error packet.
+    static constexpr size_t MaxTransfers = 128;
 
 private:
     using TClock = std::chrono::steady_clock;
     enum class TStep { Continue, Stored, Abandoned };
 
+    // One address: one device.
+    struct TListener {
+        std::string Address;
+        TSocketId Socket = InvalidSocketId;
+        int32_t Port = 0;
+        std::string Folder; // where its images go
+        std::string Prefix; // of its images' names in the log: "" or "ADDR/"
+    };
+
     struct TTransfer {
+        explicit TTransfer(uint64_t seed) : Dice(seed) {}
         TSocketId Socket = InvalidSocketId;
         std::string PeerIP;
         int32_t PeerPort = 0;
-        std::string Name;      // safe name inside the folder
+        std::string Name;      // in the log: the listener's prefix and the safe name
         std::string TempPath;  // partial file
         std::string FinalPath; // image once complete
         int32_t BlockSize = 512;
@@ -49,38 +69,63 @@ private:
         uint64_t Bytes = 0;
         std::ofstream File;
         TSha256 Hash;
+        TFaultDice Dice;
         uint64_t DataPackets = 0; // DATA datagrams of the peer, before any fault is applied
         std::string Last;         // the packet resent on a time-out or a duplicate
         int Tries = 0;
         TClock::time_point Deadline;
+        std::string Buffer; // receives
+    };
+
+    // A transfer's thread, and whether it has ended (then it can be joined at once).
+    struct TWorker {
+        std::thread Thread;
+        std::atomic<bool> Ended{false};
     };
 
     void Log(const std::string& line);
-    // One datagram within waitMs; false on a time-out or a stop.
-    bool Receive(TSocketId socket, int32_t waitMs, std::string& packet, std::string& ip,
-                 int32_t& port);
+    bool Stopping() const { return FStop || FQuit; }
+    // One datagram on socket within waitMs into buffer; false on a time-out or a stop.
+    bool Receive(TSocketId socket, int32_t waitMs, std::string& buffer, std::string& packet,
+                 std::string& ip, int32_t& port);
     void SendRaw(TSocketId socket, const std::string& ip, int32_t port, const std::string& packet);
-    // A send of the transfer: delayed, and dropped or duplicated by chance.
-    void SendFaulty(TSocketId socket, const std::string& ip, int32_t port,
-                    const std::string& packet);
+    // A send of the transfer to its peer: delayed, and dropped or duplicated by chance.
+    void SendFaulty(TTransfer& transfer, const std::string& packet);
     void SendError(TSocketId socket, const std::string& ip, int32_t port, uint16_t code,
                    const std::string& text);
 
-    bool Serve(const std::string& request, const std::string& ip, int32_t port);
+    // The request that arrived on a listener: its transfer, here or on a thread of its own.
+    void Accept(const TListener& listener, const std::string& request, const std::string& ip,
+                int32_t port);
+    // Joins the workers that have ended.
+    void Reap();
+    bool Serve(const TListener& listener, const std::string& request, const std::string& ip,
+               int32_t port, uint64_t ordinal);
     TStep RunTransfer(TTransfer& transfer);
     TStep Handle(TTransfer& transfer, const std::string& packet);
     TStep TakeData(TTransfer& transfer, const std::string& packet);
     void Dally(TTransfer& transfer);
     TStep Abandon(TTransfer& transfer, const std::string& reason);
+    // An upload has ended: with --once, the server ends after it.
+    void Ended(bool stored);
 
     TSimOptions FOptions;
     std::ostream& FLog;
-    const volatile std::sig_atomic_t& FStop;
-    TFaultDice FDice;
-    TSocketId FListen = InvalidSocketId;
-    int32_t FBoundPort = 0;
-    std::string FBuffer;
+    std::mutex FLogMutex;
+    const std::atomic<bool>& FStop;
+    std::atomic<bool> FQuit{false};
+    std::vector<TListener> FListeners;
+    std::string FBuffer;   // the listeners' receives
+    uint64_t FOrdinal = 0; // requests accepted
+    std::list<TWorker> FWorkers;
+    std::mutex FOnceMutex;
+    bool FOnceEnded = false;
+    bool FOnceStored = false;
 };
 
 // "DATA 5", "ACK 17", "OACK", "ERROR 2", "WRQ", "RRQ", "opcode 9", "empty datagram".
 std::string DescribePacket(const std::string& packet);
+
+// A field of a client's datagram as the log shows it: printable ASCII as it is, every other byte,
+// the blank, '"', '\' and '=' as \xHH, so that a field is one word and never holds a line break.
+std::string LogField(const std::string& text);

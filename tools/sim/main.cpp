@@ -6,16 +6,20 @@
 #include "net/IdStack.h"
 #include "version/Version.h"
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
 
 namespace {
 
-volatile std::sig_atomic_t StopRequested = 0;
+// Set by the signal handler and read by every transfer's thread: a lock-free atomic is safe in
+// both.
+std::atomic<bool> StopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
-    StopRequested = 1;
+    StopRequested = true;
 }
 
 } // namespace

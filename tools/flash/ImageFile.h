@@ -1,0 +1,58 @@
+// The image of a run, opened once and read by every transfer of it. The file is opened for
+// reading without any lock, so that any number of runs, and any number of devices in one run, read
+// the same image side by side; its size is taken once, at the open, and every transfer sends that
+// many bytes (a file cut short meanwhile ends the transfers with "Stream read error").
+#pragma once
+
+#include "base/Streams.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TImageFile {
+public:
+    // EFOpenError "Cannot open file NAME: REASON", the reason one of "no such file", "permission
+    // denied", "it is a folder", "not a regular file" or the system's text.
+    explicit TImageFile(const std::string& fileName);
+    ~TImageFile();
+    TImageFile(const TImageFile&) = delete;
+    TImageFile& operator=(const TImageFile&) = delete;
+
+    const std::string& Name() const { return FName; }
+    int64_t Size() const { return FSize; }
+    // Reads at a position, without moving anything shared: safe from any number of threads at
+    // once. The count read; 0 at the end or on a failure.
+    size_t ReadAt(void* buffer, size_t count, int64_t position) const;
+    // The whole file, for small files such as a host list; EFOpenError when it holds more than
+    // limit bytes or cannot be read.
+    std::string ReadAll(size_t limit) const;
+
+private:
+    std::string FName;
+    int FDescriptor = -1;
+    int64_t FSize = 0;
+};
+
+// One transfer's reading of the image: a position and a read-ahead buffer of its own. An upload
+// reads one block of a few hundred bytes per datagram; the buffer keeps that to one system call
+// for every 64 KiB.
+class TImageReader : public TStream {
+public:
+    explicit TImageReader(const TImageFile& image) : FImage(image) {}
+
+    int64_t Size() const override { return FImage.Size(); }
+    int64_t Position() const override { return FPosition; }
+    void SetPosition(int64_t position) override;
+    size_t Read(void* buffer, size_t count) override;
+
+    static constexpr size_t ReadAheadSize = size_t{64} * 1024;
+
+private:
+    const TImageFile& FImage;
+    int64_t FPosition = 0;
+    std::unique_ptr<char[]> FBuffer; // allocated by the first read
+    int64_t FBufferStart = 0;
+    size_t FBufferLength = 0;
+};

@@ -1,8 +1,5 @@
 #include "widgets/Cgauges.h"
 
-#include "base/Exception.h"
-#include "base/Format.h"
-
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
@@ -26,6 +23,15 @@ QRect ToQRect(const TGaugeRect& r) {
 
 QPoint ToQPoint(TGaugePoint p) {
     return QPoint(p.X, p.Y);
+}
+
+QColor ToQColor(TGaugeColour c) {
+    return QColor(c.Red, c.Green, c.Blue);
+}
+
+TGaugeColour ToGaugeColour(const QColor& c) {
+    return {static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
+            static_cast<uint8_t>(c.blue())};
 }
 
 // The ellipse as drawn with a one-pixel pen covers the columns Left to Right - 1 and the rows Top
@@ -78,92 +84,57 @@ void TCGauge::SetColor(const QColor& value) {
 }
 
 int32_t TCGauge::GetPercentDone() const {
-    return PercentDone(FMinValue, FMaxValue, FProgress);
+    return FModel.PercentDone();
+}
+
+QColor TCGauge::ForeColor() const {
+    return ToQColor(FModel.ForeColor());
+}
+
+QColor TCGauge::BackColor() const {
+    return ToQColor(FModel.BackColor());
 }
 
 void TCGauge::SeTCGaugeKind(TCGaugeKind value) {
-    if (value != FKind) {
-        FKind = value;
-        RedrawNow();
-    }
+    RedrawIf(FModel.SetKind(value));
 }
 
 void TCGauge::SetShowText(bool value) {
-    if (value != FShowText) {
-        FShowText = value;
-        RedrawNow();
-    }
+    RedrawIf(FModel.SetShowText(value));
 }
 
 void TCGauge::SetBorderStyle(uint8_t value) {
-    if (value != FBorderStyle) {
-        FBorderStyle = value;
-        RedrawNow();
-    }
+    RedrawIf(FModel.SetBorderStyle(value));
 }
 
 void TCGauge::SetForeColor(const QColor& value) {
-    if (value != FForeColor) {
-        FForeColor = value;
-        RedrawNow();
-    }
+    RedrawIf(FModel.SetForeColor(ToGaugeColour(value)));
 }
 
 void TCGauge::SetBackColor(const QColor& value) {
-    if (value != FBackColor) {
-        FBackColor = value;
-        RedrawNow();
-    }
+    RedrawIf(FModel.SetBackColor(ToGaugeColour(value)));
 }
 
 void TCGauge::SetMinValue(int32_t value) {
-    if (value == FMinValue) {
-        return;
-    }
-    if (value > FMaxValue) {
-        // The bound is worked out in 64 bits so that a maximum of -2147483648 cannot overflow.
-        throw Exception(Format("Value must be between %lld and %lld", -2147483647LL,
-                               static_cast<long long>(FMaxValue) - 1));
-    }
-    FMinValue = value;
-    if (FProgress < value) {
-        FProgress = value;
-    }
-    RedrawNow();
+    RedrawIf(FModel.SetMinValue(value));
 }
 
 void TCGauge::SetMaxValue(int32_t value) {
-    if (value == FMaxValue) {
-        return;
-    }
-    if (value < FMinValue) {
-        throw Exception(Format("Value must be between %lld and %lld",
-                               static_cast<long long>(FMinValue) + 1, 2147483647LL));
-    }
-    FMaxValue = value;
-    if (FProgress > value) {
-        FProgress = value;
-    }
-    RedrawNow();
+    RedrawIf(FModel.SetMaxValue(value));
 }
 
 void TCGauge::SetProgress(int32_t value) {
-    const int32_t oldPercent = GetPercentDone();
-    value = std::clamp(value, FMinValue, FMaxValue);
-    if (value != FProgress) {
-        FProgress = value;
-        if (GetPercentDone() != oldPercent) {
-            RedrawNow();
-        }
-    }
+    RedrawIf(FModel.SetProgress(value));
 }
 
 void TCGauge::AddProgress(int32_t delta) {
-    // The sum is taken in 64 bits: in 32 bits a large increment would wrap round and pull the
-    // gauge back to its minimum instead of filling it.
-    const int64_t sum = static_cast<int64_t>(FProgress) + delta;
-    SetProgress(static_cast<int32_t>(std::clamp<int64_t>(sum, FMinValue, FMaxValue)));
-    RedrawNow();
+    RedrawIf(FModel.AddProgress(delta));
+}
+
+void TCGauge::RedrawIf(bool changed) {
+    if (changed) {
+        RedrawNow();
+    }
 }
 
 void TCGauge::RedrawNow() {
@@ -180,12 +151,12 @@ QImage TCGauge::RenderImage() const {
     }
     QImage image(w, h, QImage::Format_RGB32);
     PaintBackground(image);
-    const TGaugeRect rect = PaintRect(w, h, FBorderStyle);
+    const TGaugeRect rect = PaintRect(w, h, BorderStyle());
 
     TBltBitmap overlay;
     overlay.MatchSize(image);
     PaintBackground(overlay);
-    switch (FKind) {
+    switch (Kind()) {
     case gkText:
         PaintAsNothing(overlay, rect);
         break;
@@ -204,7 +175,7 @@ QImage TCGauge::RenderImage() const {
     // stays black.
     XorInto(image, overlay);
 
-    if (FShowText) {
+    if (ShowText()) {
         PaintAsText(image, rect);
     }
     return image;
@@ -223,18 +194,18 @@ void TCGauge::PaintBackground(QImage& bitmap) const {
 }
 
 void TCGauge::PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const {
-    FillRect(bitmap, rect, FBackColor);
+    FillRect(bitmap, rect, BackColor());
 }
 
 void TCGauge::PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const {
-    FillRect(bitmap, rect, FBackColor);
+    FillRect(bitmap, rect, BackColor());
     const int percent = GetPercentDone();
-    if (FKind == gkHorizontalBar) {
+    if (Kind() == gkHorizontalBar) {
         if (const auto fill = HorizontalBarFill(rect, percent)) {
-            FillRect(bitmap, *fill, FForeColor);
+            FillRect(bitmap, *fill, ForeColor());
         }
     } else {
-        FillRect(bitmap, VerticalBarFill(rect, percent), FForeColor);
+        FillRect(bitmap, VerticalBarFill(rect, percent), ForeColor());
     }
 }
 
@@ -265,11 +236,11 @@ void TCGauge::PaintAsText(QImage& image, const TGaugeRect& rect) const {
 void TCGauge::PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const {
     FillRect(bitmap, rect, Color());
     QPainter painter(&bitmap);
-    painter.setPen(QPen(FForeColor, 1));
-    painter.setBrush(FBackColor);
-    painter.drawEllipse(EllipseRect(PieBox(rect, FBorderStyle)));
-    if (const auto slice = PieSlice(rect, FBorderStyle, GetPercentDone())) {
-        painter.setBrush(FForeColor);
+    painter.setPen(QPen(ForeColor(), 1));
+    painter.setBrush(BackColor());
+    painter.drawEllipse(EllipseRect(PieBox(rect, BorderStyle())));
+    if (const auto slice = PieSlice(rect, BorderStyle(), GetPercentDone())) {
+        painter.setBrush(ForeColor());
         DrawPie(painter, *slice);
     }
 }
@@ -277,9 +248,9 @@ void TCGauge::PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const {
 void TCGauge::PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const {
     FillRect(bitmap, rect, Color());
     QPainter painter(&bitmap);
-    painter.setPen(QPen(FForeColor, 1));
-    painter.setBrush(FBackColor);
-    const TPieSlice dial = NeedleDial(rect, FBorderStyle);
+    painter.setPen(QPen(ForeColor(), 1));
+    painter.setBrush(BackColor());
+    const TPieSlice dial = NeedleDial(rect, BorderStyle());
     DrawPie(painter, dial);
     // The base line of the dial; its end point is not drawn.
     if (dial.Start.X - 1 >= rect.Left) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "widgets/GaugeGeometry.h"
+#include "widgets/GaugeModel.h"
 
 #include <QColor>
 #include <QImage>
@@ -32,14 +33,14 @@ public:
     // 100 x 100 pixels.
     explicit TCGauge(QWidget* parent = nullptr);
 
-    TCGaugeKind Kind() const { return FKind; }
-    bool ShowText() const { return FShowText; }
-    uint8_t BorderStyle() const { return FBorderStyle; }
-    QColor ForeColor() const { return FForeColor; }
-    QColor BackColor() const { return FBackColor; }
-    int32_t MinValue() const { return FMinValue; }
-    int32_t MaxValue() const { return FMaxValue; }
-    int32_t Progress() const { return FProgress; }
+    TCGaugeKind Kind() const { return FModel.Kind(); }
+    bool ShowText() const { return FModel.ShowText(); }
+    uint8_t BorderStyle() const { return FModel.BorderStyle(); }
+    QColor ForeColor() const;
+    QColor BackColor() const;
+    int32_t MinValue() const { return FModel.MinValue(); }
+    int32_t MaxValue() const { return FModel.MaxValue(); }
+    int32_t Progress() const { return FModel.Progress(); }
     // The control's background colour, taken from the parent unless set; the pie and needle
     // kinds fill their rectangle with it first.
     QColor Color() const;
@@ -47,19 +48,15 @@ public:
 
     int32_t GetPercentDone() const;
 
-    // Each stores a differing value and redraws now; an equal value does nothing.
+    // The rules are TGaugeModel's; each setter redraws now when the model says so.
     void SeTCGaugeKind(TCGaugeKind value);
     void SetShowText(bool value);
     void SetBorderStyle(uint8_t value);
     void SetForeColor(const QColor& value);
     void SetBackColor(const QColor& value);
-    // Refuse a minimum above the maximum (and a maximum below the minimum) with an Exception,
-    // changing nothing; otherwise store it, pull the progress within the bounds, redraw now.
     void SetMinValue(int32_t value);
     void SetMaxValue(int32_t value);
-    // Clamps the value to the bounds; redraws now only when the whole percentage changes.
     void SetProgress(int32_t value);
-    // Adds the increment (clamped to the bounds) and redraws now in any case.
     void AddProgress(int32_t delta);
 
     // The picture as the gauge paints it, composed off screen.
@@ -83,13 +80,9 @@ private:
     // that moves the gauge blocks the loop.
     void RedrawNow();
 
-    TCGaugeKind FKind = gkHorizontalBar;
-    bool FShowText = true;
-    uint8_t FBorderStyle = bsSingle;
-    QColor FForeColor{0, 0, 0};
-    QColor FBackColor{255, 255, 255};
-    int32_t FMinValue = 0;
-    int32_t FMaxValue = 100;
-    int32_t FProgress = 0;
+    // Redraws now when a setter of the model said so.
+    void RedrawIf(bool changed);
+
+    TGaugeModel FModel;
     int FPaintCount = 0;
 };

@@ -306,7 +306,7 @@ void TCGauge::PaintAsText(const TGdiBitmap& image, const TGaugeRect& rect) const
     PaintBackground(overlay);
     HDC dc = overlay.Canvas();
     ::SetBkMode(dc, TRANSPARENT);
-    const HGDIOBJ oldFont =
+    HGDIOBJ oldFont =
         ::SelectObject(dc, FTextFont != nullptr ? static_cast<HGDIOBJ>(FTextFont.get()) : FFont);
     ::SetTextColor(dc, RGB(255, 255, 255));
     SIZE size{};

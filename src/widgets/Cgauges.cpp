@@ -48,13 +48,6 @@ void FillRect(QImage& bitmap, const TGaugeRect& r, const QColor& colour) {
     painter.fillRect(ToQRect(r), colour);
 }
 
-// Combines the overlay into the image by a bitwise exclusive-or of the pixels at (0, 0).
-void XorInto(QImage& image, const QImage& overlay) {
-    QPainter painter(&image);
-    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    painter.drawImage(0, 0, overlay);
-}
-
 void DrawPie(QPainter& painter, const TPieSlice& slice) {
     const TArcAngles angles = ArcAngles(slice.Box, slice.Start, slice.End);
     painter.drawPie(EllipseRect(slice.Box), angles.Start, angles.Span);
@@ -83,10 +76,6 @@ void TCGauge::SetColor(const QColor& value) {
     RedrawNow();
 }
 
-int32_t TCGauge::GetPercentDone() const {
-    return FModel.PercentDone();
-}
-
 QColor TCGauge::ForeColor() const {
     return ToQColor(FModel.ForeColor());
 }
@@ -95,46 +84,12 @@ QColor TCGauge::BackColor() const {
     return ToQColor(FModel.BackColor());
 }
 
-void TCGauge::SeTCGaugeKind(TCGaugeKind value) {
-    RedrawIf(FModel.SetKind(value));
-}
-
-void TCGauge::SetShowText(bool value) {
-    RedrawIf(FModel.SetShowText(value));
-}
-
-void TCGauge::SetBorderStyle(uint8_t value) {
-    RedrawIf(FModel.SetBorderStyle(value));
-}
-
 void TCGauge::SetForeColor(const QColor& value) {
     RedrawIf(FModel.SetForeColor(ToGaugeColour(value)));
 }
 
 void TCGauge::SetBackColor(const QColor& value) {
     RedrawIf(FModel.SetBackColor(ToGaugeColour(value)));
-}
-
-void TCGauge::SetMinValue(int32_t value) {
-    RedrawIf(FModel.SetMinValue(value));
-}
-
-void TCGauge::SetMaxValue(int32_t value) {
-    RedrawIf(FModel.SetMaxValue(value));
-}
-
-void TCGauge::SetProgress(int32_t value) {
-    RedrawIf(FModel.SetProgress(value));
-}
-
-void TCGauge::AddProgress(int32_t delta) {
-    RedrawIf(FModel.AddProgress(delta));
-}
-
-void TCGauge::RedrawIf(bool changed) {
-    if (changed) {
-        RedrawNow();
-    }
 }
 
 void TCGauge::RedrawNow() {
@@ -150,34 +105,7 @@ QImage TCGauge::RenderImage() const {
         return QImage();
     }
     QImage image(w, h, QImage::Format_RGB32);
-    PaintBackground(image);
-    const TGaugeRect rect = PaintRect(w, h, BorderStyle());
-
-    TBltBitmap overlay;
-    overlay.MatchSize(image);
-    PaintBackground(overlay);
-    switch (Kind()) {
-    case gkText:
-        PaintAsNothing(overlay, rect);
-        break;
-    case gkHorizontalBar:
-    case gkVerticalBar:
-        PaintAsBar(overlay, rect);
-        break;
-    case gkPie:
-        PaintAsPie(overlay, rect);
-        break;
-    case gkNeedle:
-        PaintAsNeedle(overlay, rect);
-        break;
-    }
-    // The image is black, so the result is the overlay; the frame outside the paint rectangle
-    // stays black.
-    XorInto(image, overlay);
-
-    if (ShowText()) {
-        PaintAsText(image, rect);
-    }
+    Compose(image, w, h);
     return image;
 }
 
@@ -187,6 +115,12 @@ void TCGauge::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, image);
+}
+
+void TCGauge::XorInto(QImage& image, const QImage& overlay) const {
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter.drawImage(0, 0, overlay);
 }
 
 void TCGauge::PaintBackground(QImage& bitmap) const {

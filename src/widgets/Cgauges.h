@@ -3,7 +3,6 @@
 // picture is composed off screen and reaches the screen in one copy, so the gauge never flickers.
 #pragma once
 
-#include "widgets/GaugeGeometry.h"
 #include "widgets/GaugeModel.h"
 
 #include <QColor>
@@ -25,7 +24,7 @@ public:
     void MatchSize(const QImage& templ);
 };
 
-class TCGauge : public QWidget {
+class TCGauge : public QWidget, public TGaugePainter<QImage, TBltBitmap> {
     Q_OBJECT
 
 public:
@@ -33,31 +32,16 @@ public:
     // 100 x 100 pixels.
     explicit TCGauge(QWidget* parent = nullptr);
 
-    TCGaugeKind Kind() const { return FModel.Kind(); }
-    bool ShowText() const { return FModel.ShowText(); }
-    uint8_t BorderStyle() const { return FModel.BorderStyle(); }
     QColor ForeColor() const;
     QColor BackColor() const;
-    int32_t MinValue() const { return FModel.MinValue(); }
-    int32_t MaxValue() const { return FModel.MaxValue(); }
-    int32_t Progress() const { return FModel.Progress(); }
     // The control's background colour, taken from the parent unless set; the pie and needle
     // kinds fill their rectangle with it first.
     QColor Color() const;
     void SetColor(const QColor& value);
 
-    int32_t GetPercentDone() const;
-
-    // The rules are TGaugeModel's; each setter redraws now when the model says so.
-    void SeTCGaugeKind(TCGaugeKind value);
-    void SetShowText(bool value);
-    void SetBorderStyle(uint8_t value);
+    // The other setters are TGaugeControl's; each redraws now when the model says so.
     void SetForeColor(const QColor& value);
     void SetBackColor(const QColor& value);
-    void SetMinValue(int32_t value);
-    void SetMaxValue(int32_t value);
-    void SetProgress(int32_t value);
-    void AddProgress(int32_t delta);
 
     // The picture as the gauge paints it, composed off screen.
     QImage RenderImage() const;
@@ -67,22 +51,16 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 
-    // The steps of composing a picture.
-    void PaintBackground(QImage& bitmap) const;
-    void PaintAsText(QImage& image, const TGaugeRect& rect) const;
-    void PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const;
-    void PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const;
-    void PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const;
-    void PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const;
+    void PaintBackground(QImage& bitmap) const override;
+    void PaintAsText(QImage& image, const TGaugeRect& rect) const override;
+    void PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const override;
+    void XorInto(QImage& image, const QImage& overlay) const override;
 
 private:
-    // Paints on the screen within the call, without waiting for the event loop: the transfer
-    // that moves the gauge blocks the loop.
-    void RedrawNow();
+    void RedrawNow() override;
 
-    // Redraws now when a setter of the model said so.
-    void RedrawIf(bool changed);
-
-    TGaugeModel FModel;
     int FPaintCount = 0;
 };

@@ -1,7 +1,7 @@
-// The progress gauge's properties and the rules of their setters, without any toolkit: the
-// bounds, the clamping of the progress, the refusal of a crossed bound, and when a change must be
-// redrawn at once. Every painter of the gauge (the Qt widget, the GDI one) keeps one and redraws
-// when a setter says so.
+// The progress gauge without any toolkit: its properties and the rules of their setters (the
+// bounds, the clamping of the progress, the refusal of a crossed bound, when a change must be
+// redrawn at once), and the composition of its picture from a painter's drawing steps. Every
+// painter of the gauge (the Qt widget, the GDI one) derives from TGaugePainter.
 #pragma once
 
 #include "widgets/GaugeGeometry.h"
@@ -58,4 +58,86 @@ private:
     int32_t FMinValue = 0;
     int32_t FMaxValue = 100;
     int32_t FProgress = 0;
+};
+
+// A gauge control: the properties of its model, and the setters, each redrawing the control now
+// when the model's rule says so. The colour setters, whose colour type is the toolkit's, are the
+// painter's own.
+class TGaugeControl {
+public:
+    virtual ~TGaugeControl() = default;
+
+    TCGaugeKind Kind() const { return FModel.Kind(); }
+    bool ShowText() const { return FModel.ShowText(); }
+    uint8_t BorderStyle() const { return FModel.BorderStyle(); }
+    int32_t MinValue() const { return FModel.MinValue(); }
+    int32_t MaxValue() const { return FModel.MaxValue(); }
+    int32_t Progress() const { return FModel.Progress(); }
+    int32_t GetPercentDone() const { return FModel.PercentDone(); }
+
+    void SeTCGaugeKind(TCGaugeKind value) { RedrawIf(FModel.SetKind(value)); }
+    void SetShowText(bool value) { RedrawIf(FModel.SetShowText(value)); }
+    void SetBorderStyle(uint8_t value) { RedrawIf(FModel.SetBorderStyle(value)); }
+    void SetMinValue(int32_t value) { RedrawIf(FModel.SetMinValue(value)); }
+    void SetMaxValue(int32_t value) { RedrawIf(FModel.SetMaxValue(value)); }
+    void SetProgress(int32_t value) { RedrawIf(FModel.SetProgress(value)); }
+    void AddProgress(int32_t delta) { RedrawIf(FModel.AddProgress(delta)); }
+
+protected:
+    // Paints the gauge on the screen within the call, without waiting for the event loop: the
+    // transfer that moves the gauge blocks the loop. Nothing while the gauge is not shown.
+    virtual void RedrawNow() = 0;
+    void RedrawIf(bool changed) {
+        if (changed) {
+            RedrawNow();
+        }
+    }
+
+    TGaugeModel FModel;
+};
+
+// A painter of the gauge on off-screen bitmaps of type TBitmap, its overlays of type TOverlay (a
+// TBitmap with MatchSize). Compose makes the picture from the painter's steps.
+template <class TBitmap, class TOverlay>
+class TGaugePainter : public TGaugeControl {
+protected:
+    // The picture, on an image of the gauge's size: the background, the kind's drawing on an
+    // overlay combined into the image by exclusive-or (the image is black, so the result is the
+    // overlay, and the frame outside the paint rectangle stays black), then the text.
+    void Compose(TBitmap& image, int width, int height) const {
+        PaintBackground(image);
+        const TGaugeRect rect = GaugeGeometry::PaintRect(width, height, BorderStyle());
+        TOverlay overlay;
+        overlay.MatchSize(image);
+        PaintBackground(overlay);
+        switch (Kind()) {
+        case gkText:
+            PaintAsNothing(overlay, rect);
+            break;
+        case gkHorizontalBar:
+        case gkVerticalBar:
+            PaintAsBar(overlay, rect);
+            break;
+        case gkPie:
+            PaintAsPie(overlay, rect);
+            break;
+        case gkNeedle:
+            PaintAsNeedle(overlay, rect);
+            break;
+        }
+        XorInto(image, overlay);
+        if (ShowText()) {
+            PaintAsText(image, rect);
+        }
+    }
+
+    // The steps of composing a picture.
+    virtual void PaintBackground(TBitmap& bitmap) const = 0;
+    virtual void PaintAsText(TBitmap& image, const TGaugeRect& rect) const = 0;
+    virtual void PaintAsNothing(TBitmap& bitmap, const TGaugeRect& rect) const = 0;
+    virtual void PaintAsBar(TBitmap& bitmap, const TGaugeRect& rect) const = 0;
+    virtual void PaintAsPie(TBitmap& bitmap, const TGaugeRect& rect) const = 0;
+    virtual void PaintAsNeedle(TBitmap& bitmap, const TGaugeRect& rect) const = 0;
+    // Combines the overlay into the image by a bitwise exclusive-or of the pixels at (0, 0).
+    virtual void XorInto(TBitmap& image, const TBitmap& overlay) const = 0;
 };

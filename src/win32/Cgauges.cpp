@@ -47,12 +47,6 @@ void FillSolid(const TGdiBitmap& bitmap, const TGaugeRect& r, COLORREF colour) {
     ::DeleteObject(brush);
 }
 
-// Combines the overlay into the image by a bitwise exclusive-or of the pixels at (0, 0).
-void XorInto(const TGdiBitmap& image, const TGdiBitmap& overlay) {
-    ::BitBlt(image.Canvas(), 0, 0, image.Width(), image.Height(), overlay.Canvas(), 0, 0,
-             SRCINVERT);
-}
-
 void DrawPie(HDC dc, const TPieSlice& slice) {
     ::Pie(dc, slice.Box.Left, slice.Box.Top, slice.Box.Right, slice.Box.Bottom, slice.Start.X,
           slice.Start.Y, slice.End.X, slice.End.Y);
@@ -176,46 +170,12 @@ void TCGauge::SetBounds(int left, int top, int width, int height) {
     FHeight = height;
 }
 
-void TCGauge::SeTCGaugeKind(TCGaugeKind value) {
-    RedrawIf(FModel.SetKind(value));
-}
-
-void TCGauge::SetShowText(bool value) {
-    RedrawIf(FModel.SetShowText(value));
-}
-
-void TCGauge::SetBorderStyle(uint8_t value) {
-    RedrawIf(FModel.SetBorderStyle(value));
-}
-
 void TCGauge::SetForeColor(COLORREF value) {
     RedrawIf(FModel.SetForeColor(ToGaugeColour(value)));
 }
 
 void TCGauge::SetBackColor(COLORREF value) {
     RedrawIf(FModel.SetBackColor(ToGaugeColour(value)));
-}
-
-void TCGauge::SetMinValue(int32_t value) {
-    RedrawIf(FModel.SetMinValue(value));
-}
-
-void TCGauge::SetMaxValue(int32_t value) {
-    RedrawIf(FModel.SetMaxValue(value));
-}
-
-void TCGauge::SetProgress(int32_t value) {
-    RedrawIf(FModel.SetProgress(value));
-}
-
-void TCGauge::AddProgress(int32_t delta) {
-    RedrawIf(FModel.AddProgress(delta));
-}
-
-void TCGauge::RedrawIf(bool changed) {
-    if (changed) {
-        RedrawNow();
-    }
 }
 
 void TCGauge::RedrawNow() {
@@ -244,46 +204,24 @@ std::unique_ptr<TGdiBitmap> TCGauge::RenderImage() const {
     if (image->Empty()) {
         return nullptr;
     }
-    PaintBackground(*image);
-    const TGaugeRect rect = PaintRect(FWidth, FHeight, BorderStyle());
-
-    TBltBitmap overlay;
-    overlay.MatchSize(*image);
-    PaintBackground(overlay);
-    switch (Kind()) {
-    case gkText:
-        PaintAsNothing(overlay, rect);
-        break;
-    case gkHorizontalBar:
-    case gkVerticalBar:
-        PaintAsBar(overlay, rect);
-        break;
-    case gkPie:
-        PaintAsPie(overlay, rect);
-        break;
-    case gkNeedle:
-        PaintAsNeedle(overlay, rect);
-        break;
-    }
-    // The image is black, so the result is the overlay; the frame outside the paint rectangle
-    // stays black.
-    XorInto(*image, overlay);
-
-    if (ShowText()) {
-        PaintAsText(*image, rect);
-    }
+    Compose(*image, FWidth, FHeight);
     return image;
 }
 
-void TCGauge::PaintBackground(const TGdiBitmap& bitmap) const {
+void TCGauge::XorInto(TGdiBitmap& image, const TGdiBitmap& overlay) const {
+    ::BitBlt(image.Canvas(), 0, 0, image.Width(), image.Height(), overlay.Canvas(), 0, 0,
+             SRCINVERT);
+}
+
+void TCGauge::PaintBackground(TGdiBitmap& bitmap) const {
     FillSolid(bitmap, TGaugeRect{0, 0, FWidth, FHeight}, RGB(0, 0, 0));
 }
 
-void TCGauge::PaintAsNothing(const TGdiBitmap& bitmap, const TGaugeRect& rect) const {
+void TCGauge::PaintAsNothing(TGdiBitmap& bitmap, const TGaugeRect& rect) const {
     FillSolid(bitmap, rect, BackColor());
 }
 
-void TCGauge::PaintAsBar(const TGdiBitmap& bitmap, const TGaugeRect& rect) const {
+void TCGauge::PaintAsBar(TGdiBitmap& bitmap, const TGaugeRect& rect) const {
     FillSolid(bitmap, rect, BackColor());
     const int percent = GetPercentDone();
     if (Kind() == gkHorizontalBar) {
@@ -295,7 +233,7 @@ void TCGauge::PaintAsBar(const TGdiBitmap& bitmap, const TGaugeRect& rect) const
     }
 }
 
-void TCGauge::PaintAsText(const TGdiBitmap& image, const TGaugeRect& rect) const {
+void TCGauge::PaintAsText(TGdiBitmap& image, const TGaugeRect& rect) const {
     const std::string text = PercentText(GetPercentDone());
     const int length = static_cast<int>(text.size());
     TBltBitmap overlay;
@@ -319,7 +257,7 @@ void TCGauge::PaintAsText(const TGdiBitmap& image, const TGaugeRect& rect) const
     XorInto(image, overlay);
 }
 
-void TCGauge::PaintAsPie(const TGdiBitmap& bitmap, const TGaugeRect& rect) const {
+void TCGauge::PaintAsPie(TGdiBitmap& bitmap, const TGaugeRect& rect) const {
     FillSolid(bitmap, rect, FColor);
     HDC dc = bitmap.Canvas();
     const TSelected pen(dc, ::CreatePen(PS_SOLID, 1, ForeColor()));
@@ -334,7 +272,7 @@ void TCGauge::PaintAsPie(const TGdiBitmap& bitmap, const TGaugeRect& rect) const
     }
 }
 
-void TCGauge::PaintAsNeedle(const TGdiBitmap& bitmap, const TGaugeRect& rect) const {
+void TCGauge::PaintAsNeedle(TGdiBitmap& bitmap, const TGaugeRect& rect) const {
     FillSolid(bitmap, rect, FColor);
     HDC dc = bitmap.Canvas();
     const TSelected pen(dc, ::CreatePen(PS_SOLID, 1, ForeColor()));

@@ -4,7 +4,6 @@
 // ones every painter of the gauge shares (GaugeGeometry, TGaugeModel).
 #pragma once
 
-#include "widgets/GaugeGeometry.h"
 #include "widgets/GaugeModel.h"
 
 #include <windows.h>
@@ -54,22 +53,14 @@ public:
     void MatchSize(const TGdiBitmap& templ);
 };
 
-class TCGauge {
+class TCGauge : public TGaugePainter<TGdiBitmap, TBltBitmap> {
 public:
     // Defaults: horizontal bar, text shown, single border, black on white, 0 to 100 at 0, at
     // (0, 0) of the parent and 100 x 100 pixels, the system font, the button face behind.
     explicit TCGauge(HWND parent);
 
-    TCGaugeKind Kind() const { return FModel.Kind(); }
-    bool ShowText() const { return FModel.ShowText(); }
-    uint8_t BorderStyle() const { return FModel.BorderStyle(); }
     COLORREF ForeColor() const;
     COLORREF BackColor() const;
-    int32_t MinValue() const { return FModel.MinValue(); }
-    int32_t MaxValue() const { return FModel.MaxValue(); }
-    int32_t Progress() const { return FModel.Progress(); }
-    int32_t GetPercentDone() const { return FModel.PercentDone(); }
-
     // The control's background colour; the pie and needle kinds fill their rectangle with it
     // first.
     COLORREF Color() const { return FColor; }
@@ -80,47 +71,36 @@ public:
     HFONT Font() const { return FFont; }
     void SetFont(HFONT value);
 
+    // The other setters are TGaugeControl's; each redraws now when the model says so.
+    void SetForeColor(COLORREF value);
+    void SetBackColor(COLORREF value);
+
     // The place in the parent's client area.
     RECT BoundsRect() const;
     void SetBounds(int left, int top, int width, int height);
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
-
-    // The rules are TGaugeModel's; each setter redraws now when the model says so.
-    void SeTCGaugeKind(TCGaugeKind value);
-    void SetShowText(bool value);
-    void SetBorderStyle(uint8_t value);
-    void SetForeColor(COLORREF value);
-    void SetBackColor(COLORREF value);
-    void SetMinValue(int32_t value);
-    void SetMaxValue(int32_t value);
-    void SetProgress(int32_t value);
-    void AddProgress(int32_t delta);
 
     // Composes the picture and copies it to the gauge's place on the device context, replacing
     // what was there. The parent calls it when its surface is painted.
     void Paint(HDC dc);
-    // The picture as Paint composes it, off screen; empty when the gauge has no area.
+    // The picture as Paint composes it, off screen; nothing when the gauge has no area.
     std::unique_ptr<TGdiBitmap> RenderImage() const;
     // How many times the gauge has been painted on the screen.
     int PaintCount() const { return FPaintCount; }
 
-private:
-    // Paints on the parent's surface within the call, without waiting for the message loop: the
-    // transfer that moves the gauge blocks the loop. Nothing while the parent is hidden.
-    void RedrawNow();
-    void RedrawIf(bool changed);
+protected:
+    void PaintBackground(TGdiBitmap& bitmap) const override;
+    void PaintAsText(TGdiBitmap& image, const TGaugeRect& rect) const override;
+    void PaintAsNothing(TGdiBitmap& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsBar(TGdiBitmap& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsPie(TGdiBitmap& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsNeedle(TGdiBitmap& bitmap, const TGaugeRect& rect) const override;
+    void XorInto(TGdiBitmap& image, const TGdiBitmap& overlay) const override;
 
-    // The steps of composing a picture.
-    void PaintBackground(const TGdiBitmap& bitmap) const;
-    void PaintAsText(const TGdiBitmap& image, const TGaugeRect& rect) const;
-    void PaintAsNothing(const TGdiBitmap& bitmap, const TGaugeRect& rect) const;
-    void PaintAsBar(const TGdiBitmap& bitmap, const TGaugeRect& rect) const;
-    void PaintAsPie(const TGdiBitmap& bitmap, const TGaugeRect& rect) const;
-    void PaintAsNeedle(const TGdiBitmap& bitmap, const TGaugeRect& rect) const;
+private:
+    // On the parent's surface; nothing while the parent is hidden.
+    void RedrawNow() override;
 
     HWND FParent;
-    TGaugeModel FModel;
     COLORREF FColor;
     HFONT FFont = nullptr;
     // The text's font: Font without smoothing, owned.

@@ -32,7 +32,7 @@ case "${1:-}" in
 esac
 [ -x "$bin/zeb40-sim" ] || fail "build zeb40-sim first (scripts/run.sh builds everything)"
 if [ $windows -eq 1 ]; then
-    exe=$root/build/mingw/bin/zeb40-upgrade.exe
+    exe=${DEMO_WINDOWS_EXE:-$root/build/mingw/bin/zeb40-upgrade.exe}
     [ -f "$exe" ] || fail "build zeb40-upgrade.exe first (scripts/run.sh --windows builds it)"
     tool=("$root/scripts/wine-gui.sh" "$exe")
     shot_prefix=demo-windows

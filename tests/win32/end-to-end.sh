@@ -13,7 +13,8 @@ if [ "$(id -u)" -ne 0 ] || ! unshare --net true 2>/dev/null; then
     echo "end-to-end: needs root for port 69 and a network namespace of its own; skipped"
     exit 77
 fi
-export DEMO_WINDOWS_EXE=$1
+DEMO_WINDOWS_EXE=$(realpath "$1")
+export DEMO_WINDOWS_EXE
 [ "${2:-}" = --settings-refused ] && export DEMO_SETTINGS_REFUSED=1
 shots=$(mktemp -d)
 trap 'rm -rf "$shots"' EXIT

@@ -2,12 +2,13 @@
 # Fails when a Windows program imports a DLL that is not one of the system's own listed below:
 # each program is one .exe with its runtime linked in, and no socket library is linked at all
 # (the stack loads wsock32.dll when it starts). The shell's library serves the start of the ARP
-# tool.
+# tool and the dropped files; the window uses the window manager, GDI and the common controls
+# (status bar, hint).
 # Usage: scripts/check-imports.sh OBJDUMP PROGRAM.exe
 set -euo pipefail
 objdump=$1
 program=$2
-allowed=(kernel32.dll msvcrt.dll shell32.dll)
+allowed=(kernel32.dll msvcrt.dll shell32.dll user32.dll gdi32.dll comctl32.dll)
 
 mapfile -t imports < <("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ ${#imports[@]} -gt 0 ] || { echo "check-imports: no import table in $program" >&2; exit 1; }

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # One upgrade against the device simulator on this machine. zeb40-sim listens on 127.0.0.1:69
 # (the port the tool sends to), and the tool starts in a scratch folder whose DORVEX.ini names
-# 127.0.0.1 and a generated sample image.
+# 127.0.0.1 and a generated sample image. With --windows the tool is the Windows window,
+# zeb40-upgrade.exe of the mingw preset, under Wine (scripts/wine-gui.sh); the simulator is the
+# same Linux program.
 #
 # With a display ($DISPLAY set and reachable) the window is yours: press Upgrade, confirm the
 # message, and the simulator stops when the window has closed. Without one the window runs on a
 # virtual display (Xvfb), the script presses Upgrade and confirms "Upgrade Finish." as a person
-# would, and saves docs/demo-during.png and docs/demo-after.png. Either way it ends by printing
-# the image's SHA-256 beside the one the simulator received, and fails when they differ.
+# would, checks that the window closed and wrote the address and the image's path to DORVEX.ini,
+# and saves docs/demo-during.png and docs/demo-after.png (docs/demo-windows-*.png with
+# --windows). Either way it ends by printing the image's SHA-256 beside the one the simulator
+# received, and fails when they differ.
+# Usage: scripts/demo.sh [--windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -19,9 +24,23 @@ caption=zeb40-upgrade # the message boxes' caption: the application's title
 say() { echo "demo: $*"; }
 fail() { echo "demo: $*" >&2; exit 1; }
 
-for program in zeb40-upgrade zeb40-sim; do
-    [ -x "$bin/$program" ] || fail "build $program first (scripts/run.sh builds everything)"
-done
+windows=0
+case "${1:-}" in
+    --windows) windows=1 ;;
+    "") ;;
+    *) fail "usage: scripts/demo.sh [--windows]" ;;
+esac
+[ -x "$bin/zeb40-sim" ] || fail "build zeb40-sim first (scripts/run.sh builds everything)"
+if [ $windows -eq 1 ]; then
+    exe=${DEMO_WINDOWS_EXE:-$root/build/mingw/bin/zeb40-upgrade.exe}
+    [ -f "$exe" ] || fail "build zeb40-upgrade.exe first (scripts/run.sh --windows builds it)"
+    tool=("$root/scripts/wine-gui.sh" "$exe")
+    shot_prefix=demo-windows
+else
+    [ -x "$bin/zeb40-upgrade" ] || fail "build zeb40-upgrade first (scripts/run.sh builds it)"
+    tool=(env QT_QPA_PLATFORM=xcb "$bin/zeb40-upgrade")
+    shot_prefix=demo
+fi
 
 # Port 69 is below the unprivileged range: root, or the capability on the simulator.
 if [ "$(id -u)" -ne 0 ] &&
@@ -66,7 +85,13 @@ else
     head -c $((1024 * 1024)) /dev/urandom >"$image"
 fi
 mkdir "$scratch/device" "$scratch/tool"
-printf '[Data]\nIP=127.0.0.1\nPath=%s\n' "$image" >"$scratch/tool/DORVEX.ini"
+# The path as the tool names it: under Wine the drive Z: is the root folder.
+image_path=$image
+[ $windows -eq 1 ] && image_path="Z:${image//\//\\}"
+# Written with blanks around the values, as a person may type them; the close rewrites both
+# lines without them.
+printf '[Data]\nIP = 127.0.0.1\nPath = %s\n' "$image_path" >"$scratch/settings"
+cp "$scratch/settings" "$scratch/tool/DORVEX.ini"
 
 "$bin/zeb40-sim" --bind 127.0.0.1 --port 69 --dir "$scratch/device" "${delay[@]}" \
     >"$scratch/sim.log" 2>&1 &
@@ -84,7 +109,7 @@ image_sha=$(sha256sum "$image" | cut -d' ' -f1)
 
 if [ $headless -eq 0 ]; then
     say "the window is open: press Upgrade (image $image, $(stat -c %s "$image") bytes)"
-    (cd "$scratch/tool" && exec "$bin/zeb40-upgrade") || true
+    (cd "$scratch/tool" && exec "${tool[@]}") || true
 else
     display=
     for n in $(seq 90 140); do
@@ -106,34 +131,58 @@ else
     xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
     say "no display: running the window on Xvfb $display"
 
-    (cd "$scratch/tool" && QT_QPA_PLATFORM=xcb exec "$bin/zeb40-upgrade") &
+    (cd "$scratch/tool" && exec "${tool[@]}") &
     app_pid=$!
-    window=$(timeout 10 xdotool search --sync --onlyvisible --name "^$title\$" | head -1) ||
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -1) ||
         fail "the window did not appear"
     sleep 0.5
-    # The Upgrade button's middle, in the window's own coordinates.
-    xdotool mousemove --window "$window" 101 84 click 1
+    # The Upgrade button's middle, at 101,84 of the client area (176 x 148). The X window is the
+    # client area alone for the Qt window; under Wine it holds the frame that Wine draws too.
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    border=$(((WIDTH - 176) / 2))
+    xdotool mousemove --window "$window" $((border + 101)) $((HEIGHT - 148 - border + 84)) click 1
     say "pressed Upgrade"
     mkdir -p "$shots"
     sleep 1
-    import -window root -crop 320x240+160+120 +repage "$shots/demo-during.png"
+    import -window root -crop 320x240+160+120 +repage "$shots/$shot_prefix-during.png"
     box=$(timeout 30 xdotool search --sync --onlyvisible --name "^$caption\$" | head -1) ||
         fail "no \"Upgrade Finish.\" message"
     sleep 0.5
-    import -window root -crop 320x240+160+120 +repage "$shots/demo-after.png"
-    say "screenshots: $shots/demo-during.png $shots/demo-after.png"
-    # Confirm the message as a person would: the box has the focus, Return presses OK.
+    import -window root -crop 320x240+160+120 +repage "$shots/$shot_prefix-after.png"
+    say "screenshots: $shots/$shot_prefix-during.png $shots/$shot_prefix-after.png"
+    # Confirm the message as a person would: the box has the focus, Return presses OK. A
+    # message after it (the settings could not be written) is confirmed too, and told.
     xdotool windowfocus --sync "$box" key Return
+    told=
     for _ in $(seq 100); do
         kill -0 "$app_pid" 2>/dev/null || break
+        next=$(xdotool search --onlyvisible --name "^$caption\$" 2>/dev/null | grep -vx "$box" |
+            head -1 || true)
+        if [ -z "$told" ] && [ -n "$next" ]; then
+            told=$next
+            import -window root -crop 320x240+160+120 +repage "$scratch/message.png"
+            xdotool windowfocus --sync "$next" key Return
+        fi
         sleep 0.1
     done
-    if kill -0 "$app_pid" 2>/dev/null; then
-        fail "the window did not close after the message"
-    fi
+    kill -0 "$app_pid" 2>/dev/null && fail "the window did not close after the message"
     wait "$app_pid" || true
     app_pid=
     say "the window closed"
+    # The close rewrote the address and the image's path, each as a line of its own.
+    settings=$(tr -d '\r' <"$scratch/tool/DORVEX.ini")
+    if [ "${DEMO_SETTINGS_REFUSED:-0}" = 1 ]; then
+        # A build whose settings file refuses every write: the close tells it and goes on.
+        [ -n "$told" ] || fail "the settings were written, though this build refuses them"
+        [ "$settings" = "$(tr -d '\r' <"$scratch/settings")" ] ||
+            fail "a refused write changed DORVEX.ini: $settings"
+        say "the close told that DORVEX.ini could not be written, as this build refuses writes"
+    else
+        [ -z "$told" ] || fail "a message followed \"Upgrade Finish.\" (the settings could not be written?)"
+        grep -qxF "IP=127.0.0.1" <<<"$settings" && grep -qxF "Path=$image_path" <<<"$settings" ||
+            fail "DORVEX.ini does not hold the address and the path: $settings"
+        say "DORVEX.ini holds IP=127.0.0.1 and Path=$image_path"
+    fi
 fi
 
 kill "$sim_pid" 2>/dev/null || true

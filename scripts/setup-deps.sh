@@ -12,6 +12,8 @@ packages=(
     desktop-file-utils appstream man-db dpkg-dev file
     # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.
     g++-mingw-w64-x86-64-posix wine wine64
+    # Wine's own fonts, among them MS Sans Serif, the Windows window's font.
+    fonts-wine
 )
 
 missing=()

@@ -27,12 +27,7 @@ QImage Draw(int size) {
     const QPointF head[] = {{5, 9}, {27, 9}, {16, 18}};
     p.drawPolygon(head, 3);
     p.end();
-    const QList<QRgb> palette16 = {
-        qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
-        qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
-        qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
-        qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
-    QImage indexed = image.convertToFormat(QImage::Format_Indexed8, palette16,
+    QImage indexed = image.convertToFormat(QImage::Format_Indexed8, ToolIconPalette(),
                                            Qt::ThresholdDither | Qt::AvoidDither);
     // The transparent surround stays transparent.
     QImage result = indexed.convertToFormat(QImage::Format_ARGB32);
@@ -47,6 +42,15 @@ QImage Draw(int size) {
 }
 
 } // namespace
+
+const QList<QRgb>& ToolIconPalette() {
+    static const QList<QRgb> palette = {
+        qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+        qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+        qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+        qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
+    return palette;
+}
 
 QIcon ToolIcon() {
     QIcon icon;

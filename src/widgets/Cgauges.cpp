@@ -1,8 +1,5 @@
 #include "widgets/Cgauges.h"
 
-#include "base/Exception.h"
-#include "base/Format.h"
-
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
@@ -28,6 +25,15 @@ QPoint ToQPoint(TGaugePoint p) {
     return QPoint(p.X, p.Y);
 }
 
+QColor ToQColor(TGaugeColour c) {
+    return QColor(c.Red, c.Green, c.Blue);
+}
+
+TGaugeColour ToGaugeColour(const QColor& c) {
+    return {static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
+            static_cast<uint8_t>(c.blue())};
+}
+
 // The ellipse as drawn with a one-pixel pen covers the columns Left to Right - 1 and the rows Top
 // to Bottom - 1.
 QRect EllipseRect(const TGaugeRect& box) {
@@ -40,13 +46,6 @@ void FillRect(QImage& bitmap, const TGaugeRect& r, const QColor& colour) {
     }
     QPainter painter(&bitmap);
     painter.fillRect(ToQRect(r), colour);
-}
-
-// Combines the overlay into the image by a bitwise exclusive-or of the pixels at (0, 0).
-void XorInto(QImage& image, const QImage& overlay) {
-    QPainter painter(&image);
-    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    painter.drawImage(0, 0, overlay);
 }
 
 void DrawPie(QPainter& painter, const TPieSlice& slice) {
@@ -77,93 +76,20 @@ void TCGauge::SetColor(const QColor& value) {
     RedrawNow();
 }
 
-int32_t TCGauge::GetPercentDone() const {
-    return PercentDone(FMinValue, FMaxValue, FProgress);
+QColor TCGauge::ForeColor() const {
+    return ToQColor(FModel.ForeColor());
 }
 
-void TCGauge::SeTCGaugeKind(TCGaugeKind value) {
-    if (value != FKind) {
-        FKind = value;
-        RedrawNow();
-    }
-}
-
-void TCGauge::SetShowText(bool value) {
-    if (value != FShowText) {
-        FShowText = value;
-        RedrawNow();
-    }
-}
-
-void TCGauge::SetBorderStyle(uint8_t value) {
-    if (value != FBorderStyle) {
-        FBorderStyle = value;
-        RedrawNow();
-    }
+QColor TCGauge::BackColor() const {
+    return ToQColor(FModel.BackColor());
 }
 
 void TCGauge::SetForeColor(const QColor& value) {
-    if (value != FForeColor) {
-        FForeColor = value;
-        RedrawNow();
-    }
+    RedrawIf(FModel.SetForeColor(ToGaugeColour(value)));
 }
 
 void TCGauge::SetBackColor(const QColor& value) {
-    if (value != FBackColor) {
-        FBackColor = value;
-        RedrawNow();
-    }
-}
-
-void TCGauge::SetMinValue(int32_t value) {
-    if (value == FMinValue) {
-        return;
-    }
-    if (value > FMaxValue) {
-        // The bound is worked out in 64 bits so that a maximum of -2147483648 cannot overflow.
-        throw Exception(Format("Value must be between %lld and %lld", -2147483647LL,
-                               static_cast<long long>(FMaxValue) - 1));
-    }
-    FMinValue = value;
-    if (FProgress < value) {
-        FProgress = value;
-    }
-    RedrawNow();
-}
-
-void TCGauge::SetMaxValue(int32_t value) {
-    if (value == FMaxValue) {
-        return;
-    }
-    if (value < FMinValue) {
-        throw Exception(Format("Value must be between %lld and %lld",
-                               static_cast<long long>(FMinValue) + 1, 2147483647LL));
-    }
-    FMaxValue = value;
-    if (FProgress > value) {
-        FProgress = value;
-    }
-    RedrawNow();
-}
-
-void TCGauge::SetProgress(int32_t value) {
-    const int32_t oldPercent = GetPercentDone();
-    value = std::clamp(value, FMinValue, FMaxValue);
-    if (value != FProgress) {
-        FProgress = value;
-        if (GetPercentDone() != oldPercent) {
-            RedrawNow();
-        }
-    }
-}
-
-void TCGauge::AddProgress(int32_t delta) {
-    // The sum is taken in 64 bits: in 32 bits a large increment would wrap round and pull the
-    // gauge back to its minimum instead of filling it.
-    const int64_t sum = static_cast<int64_t>(FProgress) + delta;
-    SetProgress(static_cast<int32_t>(std::clamp<int64_t>(sum, FMinValue, FMaxValue)));
-    RedrawNow();
+    RedrawIf(FModel.SetBackColor(ToGaugeColour(value)));
 }
 
 void TCGauge::RedrawNow() {
@@ -179,34 +105,7 @@ QImage TCGauge::RenderImage() const {
         return QImage();
     }
     QImage image(w, h, QImage::Format_RGB32);
-    PaintBackground(image);
-    const TGaugeRect rect = PaintRect(w, h, FBorderStyle);
-
-    TBltBitmap overlay;
-    overlay.MatchSize(image);
-    PaintBackground(overlay);
-    switch (FKind) {
-    case gkText:
-        PaintAsNothing(overlay, rect);
-        break;
-    case gkHorizontalBar:
-    case gkVerticalBar:
-        PaintAsBar(overlay, rect);
-        break;
-    case gkPie:
-        PaintAsPie(overlay, rect);
-        break;
-    case gkNeedle:
-        PaintAsNeedle(overlay, rect);
-        break;
-    }
-    // The image is black, so the result is the overlay; the frame outside the paint rectangle
-    // stays black.
-    XorInto(image, overlay);
-
-    if (FShowText) {
-        PaintAsText(image, rect);
-    }
+    Compose(image, w, h);
     return image;
 }
 
@@ -218,23 +117,29 @@ void TCGauge::paintEvent(QPaintEvent* /*event*/) {
     painter.drawImage(0, 0, image);
 }
 
+void TCGauge::XorInto(QImage& image, const QImage& overlay) const {
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter.drawImage(0, 0, overlay);
+}
+
 void TCGauge::PaintBackground(QImage& bitmap) const {
     FillRect(bitmap, TGaugeRect{0, 0, width(), height()}, Qt::black);
 }
 
 void TCGauge::PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const {
-    FillRect(bitmap, rect, FBackColor);
+    FillRect(bitmap, rect, BackColor());
 }
 
 void TCGauge::PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const {
-    FillRect(bitmap, rect, FBackColor);
+    FillRect(bitmap, rect, BackColor());
     const int percent = GetPercentDone();
-    if (FKind == gkHorizontalBar) {
+    if (Kind() == gkHorizontalBar) {
         if (const auto fill = HorizontalBarFill(rect, percent)) {
-            FillRect(bitmap, *fill, FForeColor);
+            FillRect(bitmap, *fill, ForeColor());
         }
     } else {
-        FillRect(bitmap, VerticalBarFill(rect, percent), FForeColor);
+        FillRect(bitmap, VerticalBarFill(rect, percent), ForeColor());
     }
 }
 
@@ -265,11 +170,11 @@ void TCGauge::PaintAsText(QImage& image, const TGaugeRect& rect) const {
 void TCGauge::PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const {
     FillRect(bitmap, rect, Color());
     QPainter painter(&bitmap);
-    painter.setPen(QPen(FForeColor, 1));
-    painter.setBrush(FBackColor);
-    painter.drawEllipse(EllipseRect(PieBox(rect, FBorderStyle)));
-    if (const auto slice = PieSlice(rect, FBorderStyle, GetPercentDone())) {
-        painter.setBrush(FForeColor);
+    painter.setPen(QPen(ForeColor(), 1));
+    painter.setBrush(BackColor());
+    painter.drawEllipse(EllipseRect(PieBox(rect, BorderStyle())));
+    if (const auto slice = PieSlice(rect, BorderStyle(), GetPercentDone())) {
+        painter.setBrush(ForeColor());
         DrawPie(painter, *slice);
     }
 }
@@ -277,9 +182,9 @@ void TCGauge::PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const {
 void TCGauge::PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const {
     FillRect(bitmap, rect, Color());
     QPainter painter(&bitmap);
-    painter.setPen(QPen(FForeColor, 1));
-    painter.setBrush(FBackColor);
-    const TPieSlice dial = NeedleDial(rect, FBorderStyle);
+    painter.setPen(QPen(ForeColor(), 1));
+    painter.setBrush(BackColor());
+    const TPieSlice dial = NeedleDial(rect, BorderStyle());
     DrawPie(painter, dial);
     // The base line of the dial; its end point is not drawn.
     if (dial.Start.X - 1 >= rect.Left) {

@@ -3,7 +3,7 @@
 // picture is composed off screen and reaches the screen in one copy, so the gauge never flickers.
 #pragma once
 
-#include "widgets/GaugeGeometry.h"
+#include "widgets/GaugeModel.h"
 
 #include <QColor>
 #include <QImage>
@@ -24,7 +24,7 @@ public:
     void MatchSize(const QImage& templ);
 };
 
-class TCGauge : public QWidget {
+class TCGauge : public QWidget, public TGaugePainter<QImage, TBltBitmap> {
     Q_OBJECT
 
 public:
@@ -32,35 +32,16 @@ public:
     // 100 x 100 pixels.
     explicit TCGauge(QWidget* parent = nullptr);
 
-    TCGaugeKind Kind() const { return FKind; }
-    bool ShowText() const { return FShowText; }
-    uint8_t BorderStyle() const { return FBorderStyle; }
-    QColor ForeColor() const { return FForeColor; }
-    QColor BackColor() const { return FBackColor; }
-    int32_t MinValue() const { return FMinValue; }
-    int32_t MaxValue() const { return FMaxValue; }
-    int32_t Progress() const { return FProgress; }
+    QColor ForeColor() const;
+    QColor BackColor() const;
     // The control's background colour, taken from the parent unless set; the pie and needle
     // kinds fill their rectangle with it first.
     QColor Color() const;
     void SetColor(const QColor& value);
 
-    int32_t GetPercentDone() const;
-
-    // Each stores a differing value and redraws now; an equal value does nothing.
-    void SeTCGaugeKind(TCGaugeKind value);
-    void SetShowText(bool value);
-    void SetBorderStyle(uint8_t value);
+    // The other setters are TGaugeControl's; each redraws now when the model says so.
     void SetForeColor(const QColor& value);
     void SetBackColor(const QColor& value);
-    // Refuse a minimum above the maximum (and a maximum below the minimum) with an Exception,
-    // changing nothing; otherwise store it, pull the progress within the bounds, redraw now.
-    void SetMinValue(int32_t value);
-    void SetMaxValue(int32_t value);
-    // Clamps the value to the bounds; redraws now only when the whole percentage changes.
-    void SetProgress(int32_t value);
-    // Adds the increment (clamped to the bounds) and redraws now in any case.
-    void AddProgress(int32_t delta);
 
     // The picture as the gauge paints it, composed off screen.
     QImage RenderImage() const;
@@ -70,26 +51,16 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 
-    // The steps of composing a picture.
-    void PaintBackground(QImage& bitmap) const;
-    void PaintAsText(QImage& image, const TGaugeRect& rect) const;
-    void PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const;
-    void PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const;
-    void PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const;
-    void PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const;
+    void PaintBackground(QImage& bitmap) const override;
+    void PaintAsText(QImage& image, const TGaugeRect& rect) const override;
+    void PaintAsNothing(QImage& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsBar(QImage& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsPie(QImage& bitmap, const TGaugeRect& rect) const override;
+    void PaintAsNeedle(QImage& bitmap, const TGaugeRect& rect) const override;
+    void XorInto(QImage& image, const QImage& overlay) const override;
 
 private:
-    // Paints on the screen within the call, without waiting for the event loop: the transfer
-    // that moves the gauge blocks the loop.
-    void RedrawNow();
+    void RedrawNow() override;
 
-    TCGaugeKind FKind = gkHorizontalBar;
-    bool FShowText = true;
-    uint8_t FBorderStyle = bsSingle;
-    QColor FForeColor{0, 0, 0};
-    QColor FBackColor{255, 255, 255};
-    int32_t FMinValue = 0;
-    int32_t FMaxValue = 100;
-    int32_t FProgress = 0;
     int FPaintCount = 0;
 };

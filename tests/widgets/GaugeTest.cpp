@@ -1,4 +1,5 @@
 // The gauge's pictures, pixel by pixel, and its setters' rules.
+#include "GaugePictures.h"
 #include "base/Exception.h"
 #include "widgets/Cgauges.h"
 
@@ -14,25 +15,22 @@
 
 namespace {
 
-constexpr QRgb Black = 0x000000;
-constexpr QRgb White = 0xFFFFFF;
-constexpr QRgb Navy = 0x000080;
-constexpr QRgb LightYellow = 0xFFFF7F; // white text over navy
+using GaugePictures::Black;
+using GaugePictures::LightYellow;
+using GaugePictures::Navy;
+using GaugePictures::White;
 const QColor NavyColor{0, 0, 128};
 
 QRgb Px(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFF;
 }
 
-// Colours of the pixels inside the frame of a 175 x 17 picture, column by column.
+GaugePictures::TPixels PixelsOf(const QImage& image) {
+    return [image](int x, int y) { return Px(image, x, y); };
+}
+
 std::set<QRgb> ColoursIn(const QImage& image, int fromX, int toX) {
-    std::set<QRgb> colours;
-    for (int y = 1; y < 16; ++y) {
-        for (int x = fromX; x <= toX; ++x) {
-            colours.insert(Px(image, x, y));
-        }
-    }
-    return colours;
+    return GaugePictures::ColoursIn(PixelsOf(image), fromX, toX);
 }
 
 // A font drawn without antialiasing, so that text pixels are exactly white on the overlay.
@@ -50,39 +48,19 @@ protected:
         gauge.setFont(BitmapLikeFont());
     }
 
-    void ExpectFrame(const QImage& image) {
-        for (int x = 0; x < 175; ++x) {
-            ASSERT_EQ(Px(image, x, 0), Black) << x;
-            ASSERT_EQ(Px(image, x, 16), Black) << x;
-        }
-        for (int y = 0; y < 17; ++y) {
-            ASSERT_EQ(Px(image, 0, y), Black) << y;
-            ASSERT_EQ(Px(image, 174, y), Black) << y;
-        }
-    }
+    static void ExpectFrame(const QImage& image) { GaugePictures::ExpectFrame(PixelsOf(image)); }
 
     TCGauge gauge;
 };
 
 TEST_F(GaugePicture, HorizontalBarFillsColumnsOneToLengthMinusOne) {
-    struct Case {
-        int Percent;
-        int LastNavyColumn; // 0: none
-    };
-    const Case cases[] = {{0, 0}, {1, 0}, {2, 2}, {50, 86}, {99, 171}, {100, 173}};
     gauge.SetShowText(false);
-    for (const auto& c : cases) {
+    for (const auto& c : GaugePictures::BarCases) {
         gauge.SetProgress(c.Percent);
         const QImage image = gauge.RenderImage();
         ASSERT_EQ(image.size(), QSize(175, 17));
         ASSERT_EQ(image.format(), QImage::Format_RGB32);
-        ExpectFrame(image);
-        for (int y = 1; y < 16; ++y) {
-            for (int x = 1; x < 174; ++x) {
-                ASSERT_EQ(Px(image, x, y), x <= c.LastNavyColumn ? Navy : White)
-                    << c.Percent << "% at " << x << "," << y;
-            }
-        }
+        GaugePictures::ExpectBar(PixelsOf(image), c);
     }
 }
 
@@ -144,21 +122,9 @@ TEST_F(GaugePicture, NewGaugeShowsZeroPercentCentredInBlack) {
 }
 
 TEST_F(GaugePicture, TextInvertsTheColoursBeneathIt) {
-    struct Case {
-        int Percent;
-        std::set<QRgb> Left, Right; // colours left and right of column 86 / 87
-    };
-    const Case cases[] = {
-        {50, {Navy, LightYellow}, {White, Black}},
-        {100, {Navy, LightYellow}, {Navy, LightYellow}},
-        {1, {White, Black}, {White, Black}},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : GaugePictures::TextCases) {
         gauge.SetProgress(c.Percent);
-        const QImage image = gauge.RenderImage();
-        ExpectFrame(image);
-        EXPECT_EQ(ColoursIn(image, 1, 86), c.Left) << c.Percent << "%";
-        EXPECT_EQ(ColoursIn(image, 87, 173), c.Right) << c.Percent << "%";
+        GaugePictures::ExpectText(PixelsOf(gauge.RenderImage()), c);
     }
 }
 

@@ -33,4 +33,16 @@ if [ ! -e "$ready" ]; then
     exec 9>&-
 fi
 [ $# -eq 0 ] && exit 0
+# The first program of a Wine server starts the system's services (services.exe, winedevice.exe
+# and others), which inherit its standard output and error and live as long as the server: a
+# caller that reads the program's output to its end, as ctest does, would wait for them too. So
+# when no server runs, one is started here that stays 10 s after its last program (a run of
+# short programs keeps it), and a program without output starts its services on the null device.
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if ! wineserver -k0 2>/dev/null; then
+    wineserver -p10 </dev/null >/dev/null 2>&1 9>&- || true
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+fi
+exec 9>&-
 exec wine "$@"

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #if defined(_WIN32)
 #include "net/IdStackWinsock.h"
 
+#include <algorithm>
 #include <winsock.h>
 // The system's header names the printer spooler's SetPortA SetPort, which would rename our own.
 #undef SetPort

@@ -171,18 +171,10 @@ else
     say "the window closed"
     # The close rewrote the address and the image's path, each as a line of its own.
     settings=$(tr -d '\r' <"$scratch/tool/DORVEX.ini")
-    if [ "${DEMO_SETTINGS_REFUSED:-0}" = 1 ]; then
-        # A build whose settings file refuses every write: the close tells it and goes on.
-        [ -n "$told" ] || fail "the settings were written, though this build refuses them"
-        [ "$settings" = "$(tr -d '\r' <"$scratch/settings")" ] ||
-            fail "a refused write changed DORVEX.ini: $settings"
-        say "the close told that DORVEX.ini could not be written, as this build refuses writes"
-    else
-        [ -z "$told" ] || fail "a message followed \"Upgrade Finish.\" (the settings could not be written?)"
-        grep -qxF "IP=127.0.0.1" <<<"$settings" && grep -qxF "Path=$image_path" <<<"$settings" ||
-            fail "DORVEX.ini does not hold the address and the path: $settings"
-        say "DORVEX.ini holds IP=127.0.0.1 and Path=$image_path"
-    fi
+    [ -z "$told" ] || fail "a message followed \"Upgrade Finish.\" (the settings could not be written?)"
+    grep -qxF "IP=127.0.0.1" <<<"$settings" && grep -qxF "Path=$image_path" <<<"$settings" ||
+        fail "DORVEX.ini does not hold the address and the path: $settings"
+    say "DORVEX.ini holds IP=127.0.0.1 and Path=$image_path"
 fi
 
 kill "$sim_pid" 2>/dev/null || true

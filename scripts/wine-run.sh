@@ -33,4 +33,18 @@ if [ ! -e "$ready" ]; then
     exec 9>&-
 fi
 [ $# -eq 0 ] && exit 0
+# The first program of a Wine server starts the system's services (services.exe, winedevice.exe
+# and others), which inherit its standard output and error and live as long as the server: a
+# caller that reads the program's output to its end, as ctest does, would wait for them too. So
+# when no server runs, one is started here, and a program without output starts its services on
+# the null device. The server stays a minute after its last program, so that the build's listing
+# of the tests and the tests themselves share it: a program that starts just as a server ends
+# fails to reach it.
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if ! wineserver -k0 2>/dev/null; then
+    wineserver -p60 </dev/null >/dev/null 2>&1 9>&- || true
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+fi
+exec 9>&-
 exec wine "$@"

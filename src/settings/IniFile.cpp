@@ -1,6 +1,6 @@
 // The rules of the settings file, the same on every platform: reads through the text layer, writes
 // gathered and applied to the file's whole text at Flush. The file system itself is the
-// platform's (IniFilePosix.cpp).
+// platform's (IniFilePosix.cpp, IniFileWin32.cpp).
 #include "settings/IniFile.h"
 
 #include "base/Format.h"
@@ -14,8 +14,12 @@ namespace {
 
 #if defined(_WIN32)
 constexpr const char* FileTitle = "\\DORVEX.ini";
+// The lines of a new file end as the system's own INI writer ends them, and as Windows editors
+// expect.
+constexpr const char* NewLine = "\r\n";
 #else
 constexpr const char* FileTitle = "/DORVEX.ini";
+constexpr const char* NewLine = "\n";
 #endif
 
 EIniFileException Refused(const std::string& name) {
@@ -49,7 +53,7 @@ TIniFile::~TIniFile() {
 
 std::string TIniFile::Apply(std::string text) const {
     for (const TWrite& write : FWrites) {
-        text = IniText::Write(text, write.Section, write.Key, write.Value);
+        text = IniText::Write(text, write.Section, write.Key, write.Value, NewLine);
     }
     return text;
 }

@@ -16,8 +16,8 @@ public:
 
 // The name of the settings file: the current directory as the system reports it, however long,
 // followed by the platform's separator and "DORVEX.ini". When the system cannot tell the current
-// directory (it was removed), the name is relative, "./DORVEX.ini": reads then give the defaults
-// and writes are refused.
+// directory (it was removed), the name is relative, "./DORVEX.ini" (".\DORVEX.ini" on Windows):
+// reads then give the defaults and writes are refused.
 std::string SettingsPath();
 
 // One settings file, by name. Making the object opens nothing; every read reads the file. Writes
@@ -25,15 +25,19 @@ std::string SettingsPath();
 // that fails changes nothing, not even the values written before it in the same object.
 //
 // A rewrite respects the file it replaces:
-// - A file that this process may not write (or read, as its other lines would be lost), a
-//   folder, a FIFO, a device, a link that leads nowhere, is not replaced: the write is refused
-//   and the file stays as it was.
+// - A file that this process may not write (or read, as its other lines would be lost), a file
+//   marked read-only (no write permission for anyone, or the read-only attribute on Windows), a
+//   folder, a FIFO, a device (NUL, CON on Windows), a link that leads nowhere, is not replaced:
+//   the write is refused and the file stays as it was.
 // - A symbolic link is written through: its target gets the new text and the link stays.
 // - The new text goes to a new file in the same folder, which is synced and then renamed over
-//   the old one, so a crash, a full disk or a power cut leaves either the old file or the new
-//   one. The new file takes the old one's owner, group and permissions first. Where it cannot
-//   (the old file belongs to another user, or the folder takes no new file, or refuses the
-//   rename) the file is rewritten in place instead, which keeps all three and its identity.
+//   the old one (on Windows: put in its place by ReplaceFile), so a crash, a full disk or a
+//   power cut leaves either the old file or the new one. The new file takes the old one's owner,
+//   group and permissions first (on Windows: its security, its attributes such as hidden, and
+//   its creation time). Where it cannot (the old file belongs to another user, or the folder
+//   takes no new file, or refuses the rename) the file is rewritten in place instead, which
+//   keeps all of them and its identity.
+// - A new file's lines end in LF, on Windows in CR LF; an existing file keeps its own endings.
 class TIniFile : public TObject {
 public:
     explicit TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}

@@ -1,5 +1,5 @@
 // What TIniFile asks of the platform's file system: one implementation per platform, beside the
-// rules (IniFilePosix.cpp). Only the settings library includes this.
+// rules (IniFilePosix.cpp, IniFileWin32.cpp). Only the settings library includes this.
 #pragma once
 
 #include <functional>

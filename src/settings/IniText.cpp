@@ -124,7 +124,7 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
 }
 
 std::string Write(std::string_view text, std::string_view section, std::string_view key,
-                  std::string_view value) {
+                  std::string_view value, std::string_view newLine) {
     const std::vector<Line> lines = SplitLines(text);
     const std::string keyLine = std::string(key) + "=" + std::string(value);
     const size_t header = FindSection(lines, section);
@@ -153,7 +153,7 @@ std::string Write(std::string_view text, std::string_view section, std::string_v
         after = lines.size() - 1;
     }
     std::string result;
-    std::string_view ending = "\n";
+    std::string_view ending = newLine;
     size_t rest = text.size();
     if (after == lines.size()) {
         result.assign(text); // nothing but a byte-order mark, if anything
@@ -164,7 +164,7 @@ std::string Write(std::string_view text, std::string_view section, std::string_v
         ending = previous.Ending;
         if (ending.empty()) {
             // Only the last line can lack an ending: it is closed first.
-            ending = lines.front().Ending.empty() ? "\n" : lines.front().Ending;
+            ending = lines.front().Ending.empty() ? newLine : lines.front().Ending;
             result += ending;
         }
     }

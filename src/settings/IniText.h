@@ -17,8 +17,8 @@
 // - What editors put around the lines: a UTF-8 byte-order mark before the first line is no
 //   part of it, and a line ends with CR LF, LF or a lone CR, in any mix. A write keeps the mark
 //   and every line's own ending. A line it adds takes the ending of the line it follows; a last
-//   line without an ending is first closed with the ending of the text's first line (LF for a
-//   text without one).
+//   line without an ending is first closed with the ending of the text's first line (the
+//   caller's new-line ending for a text without one: LF unless told otherwise).
 // - Lines before the first section, lines without "=" and blank lines are kept untouched and
 //   belong to no key.
 // - A key added to an existing section goes right after the section's last line that is neither
@@ -44,9 +44,10 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
 // text with the line "key=value" written into section: an existing key's line is replaced where
 // it stands (keeping its line ending), a missing key is added at the end of its section, and a
 // missing section is added at the end of the text, with the key as its only line. Everything
-// else in the text stays byte for byte as it was.
+// else in the text stays byte for byte as it was. newLine ends the lines added to a text that
+// has no line ending of its own (an empty text, or one line without an ending).
 std::string Write(std::string_view text, std::string_view section, std::string_view key,
-                  std::string_view value);
+                  std::string_view value, std::string_view newLine = "\n");
 
 // True when the text holds a carriage return or a line feed: written into a line it would split
 // that line and could inject keys.

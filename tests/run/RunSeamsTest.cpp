@@ -1,5 +1,5 @@
-// The system's services under the upgrade run on a POSIX system: the size probe, the detached
-// start and the ARP command's look-up.
+// The system's services under the upgrade run: the size probe, and on a POSIX system the detached
+// start and the ARP command's look-up (Windows hands arp.exe to the shell, which looks it up).
 #include "run/RunSeams.h"
 #include "base/Streams.h"
 #include "tftp/IdTrivialFTP.h"
@@ -11,12 +11,16 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -27,21 +31,27 @@ TEST(ProbeImageSize, MeasuresRegularFilesAndGivesAllOnesForWhatCannotBeOpened) {
     WriteFileText(scratch / "empty.bin", "");
     WriteFileText(scratch / "three.bin", "abc");
     fs::create_directory(scratch / "folder");
-    fs::create_symlink(scratch / "three.bin", scratch / "link.bin");
-    fs::create_symlink(scratch / "gone.bin", scratch / "dangling.bin");
-    const struct {
+    struct Case {
         std::string Name;
         uint32_t Size;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {scratch / "empty.bin", 0},
         {scratch / "three.bin", 3},
-        {scratch / "link.bin", 3},
         {scratch / "missing.bin", 0xFFFFFFFFu},
-        {scratch / "dangling.bin", 0xFFFFFFFFu},
         {scratch / "folder", 0xFFFFFFFFu},
         {"", 0xFFFFFFFFu},
         {" ", 0xFFFFFFFFu},
     };
+    // Windows makes symbolic links for privileged users and in developer mode only; Wine makes
+    // none that opens.
+    std::error_code error;
+    fs::create_symlink(scratch / "three.bin", scratch / "link.bin", error);
+    if (!error && ReadFileText(scratch / "link.bin") == "abc") {
+        fs::create_symlink(scratch / "gone.bin", scratch / "dangling.bin");
+        cases.insert(cases.end(),
+                     {{scratch / "link.bin", 3}, {scratch / "dangling.bin", 0xFFFFFFFFu}});
+    }
     for (const auto& c : cases) {
         EXPECT_EQ(ProbeImageSize(c.Name), c.Size) << "'" << c.Name << "'";
     }
@@ -81,6 +91,9 @@ TEST(ProbeImageSize, TakesTheLow32BitsOfAFileOf4GiBOrMore) {
 }
 
 TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "POSIX only: Windows leaves the look-up of arp.exe to the shell";
+#else
     const TIdTrivialFTP keepsTheStack(nullptr); // the address is checked by GlobalStack
     TScratch scratch;
     TInFolder in(scratch.Path());
@@ -113,10 +126,14 @@ TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
                 : std::vector<TCommand>{};
         EXPECT_EQ(launcher.Started, expected) << "PATH=" << c.Path;
     }
+#endif
 }
 
 // The system's launcher, with a harmless program in place of the ARP tool.
 TEST(DetachedLauncher, StartsWithoutAShellOnNullDevicesAndLeavesNoChildBehind) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "POSIX only: the probe is a /bin/sh script that reads /proc";
+#else
     TScratch scratch;
     const std::string report = scratch / "report.txt";
     // The program reports its argument, its three standard descriptors and its session.
@@ -158,6 +175,7 @@ TEST(DetachedLauncher, StartsWithoutAShellOnNullDevicesAndLeavesNoChildBehind) {
     errno = 0;
     EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+#endif
 }
 
 } // namespace

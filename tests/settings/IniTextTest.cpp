@@ -145,6 +145,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "IP", "2", "[Other]\nIP=1\n[Data]\nPath=p\nIP=2\n"}),
     [](const testing::TestParamInfo<WriteCase>& info) { return std::to_string(info.index); });
 
+// The ending a new file's lines take (CR LF on Windows) never overrides the text's own.
+TEST(IniText, TheCallersNewLineServesOnlyATextWithoutOneOfItsOwn) {
+    const struct {
+        const char* Text;
+        const char* Expected;
+    } cases[] = {
+        {"", "[Data]\r\nIP=1\r\n"},
+        {"\xEF\xBB\xBF", "\xEF\xBB\xBF[Data]\r\nIP=1\r\n"},
+        {"[Data]", "[Data]\r\nIP=1\r\n"},
+        {"[Data]\n", "[Data]\nIP=1\n"},
+        {"[X]\rA=1", "[X]\rA=1\r[Data]\rIP=1\r"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IniText::Write(c.Text, "Data", "IP", "1", "\r\n"), c.Expected) << c.Text;
+    }
+}
+
 TEST(IniText, WhatIsWrittenReadsBackUnchangedAndLeavesTheRestAlone) {
     const std::string texts[] = {"", "[Data]\nIP=1\n", "x\r\n[Data]\r\n\r\n[B]\r\nk=v\r\n",
                                  "[B]\nIP=7\n[data]\nPath=\"q\"\n; end",

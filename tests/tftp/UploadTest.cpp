@@ -3,6 +3,8 @@
 #include "tftp/ScriptedPeer.h"
 #include "tftp/SpyStack.h"
 
+#include "Platform.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +19,15 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(_WIN32)
+#include "net/IdStackWinsock.h"
+
+#include <algorithm>
+#include <winsock.h>
+// The system's header names the printer spooler's SetPortA SetPort, which would rename our own.
+#undef SetPort
+#endif
 
 namespace {
 
@@ -94,8 +105,13 @@ struct Upload {
 
 using std::chrono::milliseconds;
 // A wait measured by the peer may end a little before the client's own clock said (the two read
-// the clock at different points); a few milliseconds cover that.
+// the clock at different points); a few milliseconds cover that. On Windows the peer's wake-up
+// may lag by a tick of the system's timer (15.6 ms), under Wine by a trip through its server.
+#if defined(_WIN32)
+constexpr milliseconds Slack{20};
+#else
 constexpr milliseconds Slack{5};
+#endif
 // What a loaded machine may add to a wait.
 constexpr milliseconds Margin{400};
 
@@ -355,6 +371,11 @@ TEST(Upload, OnlyTheFinalBlocksOwnAcknowledgementEndsTheUpload) {
 }
 
 TEST(Upload, BlockNumbersWrapAfter65535) {
+    if (UnderWine()) {
+        // Every socket call is a request to Wine's server: the exchanges take half a minute
+        // there, two seconds elsewhere. The wrap is the engine's own arithmetic.
+        GTEST_SKIP() << "65,539 exchanges are too slow under Wine";
+    }
     // One-byte blocks: 65537 bytes make blocks 1..65535, 0, 1 and the empty block 2.
     Upload u;
     u.Server.Open = WriteServer::Opening::OptionAck;
@@ -657,7 +678,7 @@ TEST(Upload, NoFloodRestartsTheWait) {
         };
         u.Start();
         if (u.Peer->StrangerAddressPort() == 0 && c.Via == PeerSocket::StrangerAddress) {
-            continue; // 127.0.0.2 cannot be bound here
+            continue; // no socket sends from 127.0.0.2 here
         }
         u.Client.SetReceiveTimeout(300);
         TMemoryStream source(Pattern(c.Size));
@@ -696,7 +717,7 @@ TEST(Upload, OnlyTheRequestedAddressMayAnswerFirst) {
             return sends;
         });
         if (u.Peer->StrangerAddressPort() == 0) {
-            GTEST_SKIP() << "127.0.0.2 cannot be bound here";
+            GTEST_SKIP() << "no socket sends from 127.0.0.2 here";
         }
         u.Client.SetReceiveTimeout(300);
         const std::string bytes = Pattern(3000);
@@ -816,6 +837,63 @@ TEST(Upload, FailedReceives) {
         EXPECT_EQ(u.Server.File(), error == 10054 ? bytes : "");
     }
 }
+
+#if defined(_WIN32)
+
+// The library's own receive, failing on the calls named with WSAECONNRESET, as Windows reports
+// an ICMP "port unreachable" that an earlier datagram drew; the datagram waiting stays queued.
+decltype(&::recvfrom) RealRecvFrom = nullptr;
+decltype(&::WSASetLastError) RealSetLastError = nullptr;
+std::vector<int> ResetCalls;
+int ReceiveCalls = 0;
+
+int WINAPI ResettingRecvFrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from,
+                             int* fromLength) {
+    if (std::find(ResetCalls.begin(), ResetCalls.end(), ++ReceiveCalls) != ResetCalls.end()) {
+        RealSetLastError(WSAECONNRESET);
+        return SOCKET_ERROR;
+    }
+    return RealRecvFrom(socket, buffer, length, flags, from, fromLength);
+}
+
+// The system's module calls, with the library's receive replaced by ResettingRecvFrom.
+class TResettingModuleCalls : public TIdModuleCalls {
+public:
+    void* Load(const char* name) override { return SystemModuleCalls().Load(name); }
+    void* EntryPoint(void* library, const char* name) override {
+        void* const real = SystemModuleCalls().EntryPoint(library, name);
+        if (std::string(name) != "recvfrom") {
+            return real;
+        }
+        RealRecvFrom = reinterpret_cast<decltype(RealRecvFrom)>(real);
+        RealSetLastError = reinterpret_cast<decltype(RealSetLastError)>(
+            SystemModuleCalls().EntryPoint(library, "WSASetLastError"));
+        return reinterpret_cast<void*>(&ResettingRecvFrom);
+    }
+    void Release(void* library) override { SystemModuleCalls().Release(library); }
+};
+
+// The reset reaches the engine through the binding's own error path (WSAGetLastError), before
+// the first answer and in mid-transfer, and draws no send: each block goes once.
+TEST(Upload, AResetThatWinsockReportsOnAReceiveIsPassedOverLikeAStranger) {
+    ASSERT_EQ(GlobalStack, nullptr) << "the stack must be built with the receive replaced";
+    TResettingModuleCalls calls;
+    const TSeamOverride<TIdModuleCalls> inUse(ModuleCalls, calls);
+    ResetCalls = {1, 3};
+    ReceiveCalls = 0;
+    Upload u;
+    u.Start();
+    const std::string bytes = Pattern(1000);
+    TMemoryStream source(bytes);
+    u.Client.UploadStream(source, "/");
+    u.Peer->Stop();
+    EXPECT_EQ(ReceiveCalls, 5) << "the answers to the request and to blocks 1 and 2, two resets";
+    EXPECT_EQ(u.Server.File(), bytes);
+    EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2}));
+    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Listen).size(), 1u);
+}
+
+#endif
 
 TEST(Upload, ReadsTheRestOfTheStream) {
     Upload u;

@@ -5,8 +5,7 @@
 # the image (SHA-256), the window closed and DORVEX.ini holds the address and the path. It runs in
 # a network namespace of its own, so port 69 is free whatever else this machine runs. Needs root
 # (port 69, the namespace); skipped (77) otherwise.
-# Usage: tests/win32/end-to-end.sh PROGRAM.exe [--settings-refused]
-#   --settings-refused: the build's settings file refuses every write; the close must tell it.
+# Usage: tests/win32/end-to-end.sh PROGRAM.exe
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "$(id -u)" -ne 0 ] || ! unshare --net true 2>/dev/null; then
@@ -15,7 +14,6 @@ if [ "$(id -u)" -ne 0 ] || ! unshare --net true 2>/dev/null; then
 fi
 DEMO_WINDOWS_EXE=$(realpath "$1")
 export DEMO_WINDOWS_EXE
-[ "${2:-}" = --settings-refused ] && export DEMO_SETTINGS_REFUSED=1
 shots=$(mktemp -d)
 trap 'rm -rf "$shots"' EXIT
 unset DISPLAY WAYLAND_DISPLAY

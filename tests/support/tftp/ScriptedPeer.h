@@ -1,8 +1,11 @@
 // A TFTP peer for tests, in-process: it listens on 127.0.0.1 (port 0, chosen by the system),
 // answers from a second socket on a new port as a real server does (RFC 1350 section 4), and
 // records every datagram it receives with its sender. What it answers is a script. Two stranger
-// sockets (another port on 127.0.0.1, and 127.0.0.2) let a script send datagrams from senders
-// that are not the transfer peer. Plain POSIX sockets: this is test code, not the product.
+// sockets (another port on 127.0.0.1, and 127.0.0.2 where a socket can send from it: its port is
+// 0 otherwise) let a script send datagrams from senders that are not the transfer peer.
+// It uses the system's own socket calls, never the stack under test, so that a fault of the
+// stack cannot hide itself on both ends of the wire. On Windows they are those of ws2_32.dll,
+// loaded at run time: no program here links a socket library.
 #pragma once
 
 #include <atomic>
@@ -63,14 +66,14 @@ private:
     bool ReadOne(int index, bool answer);
 
     PeerScript FScript;
-    int FSockets[4] = {-1, -1, -1, -1};
+    intptr_t FSockets[4] = {-1, -1, -1, -1}; // -1: not open
     uint16_t FPorts[4] = {0, 0, 0, 0};
     std::atomic<bool> FStop{false};
     mutable std::mutex FMutex;
     std::vector<PeerDatagram> FReceived;
     struct Scheduled {
         std::chrono::steady_clock::time_point At;
-        int Socket;
+        intptr_t Socket;
         std::string ToIP;
         uint16_t ToPort;
         std::string Bytes;
@@ -144,7 +147,7 @@ public:
     std::optional<std::string> Receive(int timeoutMs, uint16_t* fromPort = nullptr) const;
 
 private:
-    int FSocket = -1;
+    intptr_t FSocket = -1;
     uint16_t FPort = 0;
 };
 

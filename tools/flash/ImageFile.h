@@ -2,6 +2,9 @@
 // reading without any lock, so that any number of runs, and any number of devices in one run, read
 // the same image side by side; its size is taken once, at the open, and every transfer sends that
 // many bytes (a file cut short meanwhile ends the transfers with "Stream read error").
+// - POSIX: open(2), and pread(2) at each position.
+// - Windows: CreateFileA shared for reading only, so that nobody can write, cut or delete the
+//   file while it is open here; ReadFile at an offset.
 #pragma once
 
 #include "base/Streams.h"

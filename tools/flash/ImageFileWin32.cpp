@@ -1,7 +1,8 @@
 // The image file on Windows: CreateFileA shared for reading, GetFileSizeEx and ReadFile at an
-// offset. Others may read the file while it is open here (other runs, the window's size probe),
-// but none may write, cut or delete it, so the image cannot change under an upload; a file that
-// another program is writing, or holds without sharing, is not opened at all.
+// offset. Others may read the file while it is open here (other runs of the tool), but none may
+// write, cut or delete it, so the image cannot change under an upload; a file that another
+// program is writing, or holds without sharing (the window, while it uploads it), is not opened
+// at all, and while it is open here the window cannot open it either.
 #include "ImageFile.h"
 
 #include <windows.h>

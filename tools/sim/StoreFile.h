@@ -5,9 +5,9 @@
 
 #include <string>
 
-// False when it cannot be done (the partial file is then left where it is).
+// The partial file named target; false when it cannot be done (it is then left where it is).
 // - POSIX: rename(2).
 // - Windows: MoveFileExA with MOVEFILE_REPLACE_EXISTING, and MOVEFILE_WRITE_THROUGH, so that it
 //   returns only once the move is on the disk. An image of that name that another program holds
 //   open cannot be replaced.
-bool MoveIntoPlace(const std::string& partial, const std::string& final);
+bool MoveIntoPlace(const std::string& partial, const std::string& target);

@@ -3,6 +3,6 @@
 
 #include <cstdio>
 
-bool MoveIntoPlace(const std::string& partial, const std::string& final) {
-    return std::rename(partial.c_str(), final.c_str()) == 0;
+bool MoveIntoPlace(const std::string& partial, const std::string& target) {
+    return std::rename(partial.c_str(), target.c_str()) == 0;
 }

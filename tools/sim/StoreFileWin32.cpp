@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-bool MoveIntoPlace(const std::string& partial, const std::string& final) {
-    return ::MoveFileExA(partial.c_str(), final.c_str(),
+bool MoveIntoPlace(const std::string& partial, const std::string& target) {
+    return ::MoveFileExA(partial.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -73,11 +73,18 @@ int32_t FreeUdpPort() {
     return port;
 }
 
-TSimPeer::TSimPeer(const std::vector<std::string>& extraArgs) {
-    std::vector<std::string> args = {"--port", "0", "--dir", FDir.Path()};
+TSimPeer::TSimPeer(const std::vector<std::string>& extraArgs,
+                   const std::vector<std::string>& command, const std::string& folderPrefix) {
+    std::vector<std::string> args;
+    if (!command.empty()) {
+        args.assign(command.begin() + 1, command.end());
+    }
+    args.insert(args.end(), {"--port", "0", "--dir", folderPrefix + FDir.Path()});
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    FProcess = std::make_unique<TChildProcess>(SimProgram, args);
-    const std::string line = FProcess->WaitForLine("listening ", 3000);
+    FProcess =
+        std::make_unique<TChildProcess>(command.empty() ? SimProgram : command.front(), args);
+    // A program under Wine may take seconds to start.
+    const std::string line = FProcess->WaitForLine("listening ", command.empty() ? 3000 : 20000);
     const size_t colon = line.rfind(':');
     if (colon != std::string::npos) {
         FPort = std::stoi(line.substr(colon + 1));

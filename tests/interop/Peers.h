@@ -25,10 +25,14 @@ std::vector<std::string> FolderEntries(const std::string& path);
 // A UDP port on 127.0.0.1 that was free a moment ago (bound to port 0, then released).
 int32_t FreeUdpPort();
 
-// zeb40-sim with --port 0 on a scratch folder of its own.
+// zeb40-sim with --port 0 on a scratch folder of its own. A command, when given, starts another
+// build of it: the program and the arguments that come before the sim's own (Wine's runner and
+// the .exe); folderPrefix goes before the folder's path, as that build names it.
 class TSimPeer {
 public:
-    explicit TSimPeer(const std::vector<std::string>& extraArgs);
+    explicit TSimPeer(const std::vector<std::string>& extraArgs,
+                      const std::vector<std::string>& command = {},
+                      const std::string& folderPrefix = "");
     ~TSimPeer(); // SIGTERM, then SIGKILL if it does not end within a second
     bool Started() const { return FPort > 0; }
     int32_t Port() const { return FPort; }

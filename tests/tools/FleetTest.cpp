@@ -7,16 +7,20 @@
 #include "FlashTargets.h"
 #include "ImageFile.h"
 #include "SafeText.h"
+#include "Scratch.h"
 #include "SimOptions.h"
 #include "ToolArgs.h"
+#include "base/Streams.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 #include <thread>
+#ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -201,23 +205,17 @@ TEST(FlashProgress, DeviceLinesOfLargeImagesAndNarrowTerminals) {
     EXPECT_EQ(FitWidth("abc", 3), "abc");
 }
 
-// A folder of its own, removed with what it holds.
-class TTempFolder {
-public:
-    TTempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zeb40-fleet-XXXXXX").string();
-        FPath = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TTempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
+TEST(FlashProgress, RedrawsInPlaceWithSequencesOrBlanks) {
+    // A line never reaches the last column: a terminal would wrap it, and the redraw would land
+    // on the wrong line.
+    EXPECT_EQ(RedrawLine("abcdef", 5, true), "\rabcd\x1b[K");
+    EXPECT_EQ(RedrawBlock({"a", "bcdefg"}, 0, 5, true), "\ra\x1b[K\n\rbcde\x1b[K\n");
+    EXPECT_EQ(RedrawBlock({"a", "b"}, 2, 80, true), "\x1b[2A\ra\x1b[K\n\rb\x1b[K\n");
+    // A console moved by calls: blanks over what is left of the older line, counted by the
+    // character; going up is the caller's.
+    EXPECT_EQ(RedrawLine("abcdef", 5, false), "\rabcd");
+    EXPECT_EQ(RedrawBlock({"\xc3\xbc", "bcdefg"}, 2, 5, false), "\r\xc3\xbc   \n\rbcde\n");
+}
 
 std::string OpenFailure(const std::string& path) {
     try {
@@ -229,30 +227,55 @@ std::string OpenFailure(const std::string& path) {
 }
 
 TEST(ImageFile, FailuresSayWhy) {
-    TTempFolder folder;
+    TScratch folder;
     std::filesystem::create_directory(folder / "dir");
+    WriteFileText(folder / "plain", "x");
+#ifndef _WIN32
     ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
-    std::ofstream(folder / "locked") << "x";
+#endif
+    const std::pair<std::string, std::string> cases[] = {
+        {folder / "missing.bin", "no such file"},
+        {folder / "dir", "it is a folder"},
+#ifdef _WIN32
+        {"NUL", "not a regular file"},
+        {folder / "missing.bin/x", "no such folder"},
+        {folder / "plain/x", "no such folder"},
+#else
+        {folder / "fifo", "not a regular file"},
+        {folder / "missing.bin/x", "no such file"},
+        {folder / "plain/x", "a part of the path is not a folder"},
+#endif
+    };
+    for (const auto& [path, reason] : cases) {
+        EXPECT_EQ(OpenFailure(path), "Cannot open file " + path + ": " + reason);
+    }
+#ifdef _WIN32
+    // Held without sharing, as the window does during its upload, or being written: the image
+    // could change under the upload. And while it is open here, nobody can write it.
+    {
+        const TFileStream window(folder / "plain");
+        EXPECT_EQ(OpenFailure(folder / "plain"),
+                  "Cannot open file " + folder / "plain" + ": in use by another program");
+    }
+    {
+        std::ofstream writer(folder / "plain", std::ios::app);
+        EXPECT_EQ(OpenFailure(folder / "plain"),
+                  "Cannot open file " + folder / "plain" + ": in use by another program");
+    }
+    const TImageFile image(folder / "plain");
+    EXPECT_FALSE(std::ofstream(folder / "plain", std::ios::app).is_open());
+#else
+    WriteFileText(folder / "locked", "x");
     ::chmod((folder / "locked").c_str(), 0);
-    EXPECT_EQ(OpenFailure(folder / "missing.bin"),
-              "Cannot open file " + (folder / "missing.bin") + ": no such file");
-    EXPECT_EQ(OpenFailure(folder / "dir"),
-              "Cannot open file " + (folder / "dir") + ": it is a folder");
-    EXPECT_EQ(OpenFailure(folder / "fifo"),
-              "Cannot open file " + (folder / "fifo") + ": not a regular file");
-    EXPECT_EQ(OpenFailure(folder / "missing.bin/x"),
-              "Cannot open file " + (folder / "missing.bin/x") + ": no such file");
-    std::ofstream(folder / "plain") << "x";
-    EXPECT_EQ(OpenFailure(folder / "plain/x"),
-              "Cannot open file " + (folder / "plain/x") + ": a part of the path is not a folder");
     if (::geteuid() != 0) { // root reads what it likes
         EXPECT_EQ(OpenFailure(folder / "locked"),
-                  "Cannot open file " + (folder / "locked") + ": permission denied");
+                  "Cannot open file " + folder / "locked" + ": permission denied");
     }
+#endif
 }
 
 TEST(ImageFile, ReadersShareOneOpenFileBeyond4GiB) {
-    TTempFolder folder;
+    TScratch folder;
     const std::string path = folder / "big.bin";
     // A sparse file of 5 GiB with a mark at its end: its size and its last bytes come whole.
     const int64_t size = int64_t{5} << 30;
@@ -262,6 +285,7 @@ TEST(ImageFile, ReadersShareOneOpenFileBeyond4GiB) {
         out << "tail";
     }
     const TImageFile image(path);
+    const TImageFile anotherRun(path);
     EXPECT_EQ(image.Size(), size);
     std::vector<std::thread> readers;
     std::string tails[4];
@@ -285,7 +309,7 @@ TEST(ImageFile, ReadersShareOneOpenFileBeyond4GiB) {
     char byte = 0;
     EXPECT_EQ(reader.Read(&byte, 1), 0u);
     EXPECT_THROW(image.ReadAll(1024), EFOpenError);
-    std::ofstream(folder / "list") << "127.0.0.2\n";
+    WriteFileText(folder / "list", "127.0.0.2\n");
     EXPECT_EQ(TImageFile(folder / "list").ReadAll(1024), "127.0.0.2\n");
 }
 

@@ -87,6 +87,14 @@ TEST(SafeImageName, StaysInsideTheFolder) {
         {"\x01\xff.bin", "__.bin"},
         {"fw-1_2+3.img", "fw-1_2+3.img"},
         {std::string(300, 'x'), std::string(200, 'x')},
+        // Windows would open a device, or drop the final dots.
+        {"nul", "_nul"},
+        {"Com1.bin", "_Com1.bin"},
+        {"LPT0.tar.gz", "_LPT0.tar.gz"},
+        {"aux..", "_aux__"},
+        {"com10.bin", "com10.bin"},
+        {"console.bin", "console.bin"},
+        {"fw.", "fw_"},
     };
     for (const auto& [remote, expected] : cases) {
         const std::string name = SafeImageName(remote);

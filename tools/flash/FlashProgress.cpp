@@ -98,3 +98,28 @@ std::string FitWidth(const std::string& line, size_t columns) {
     }
     return line;
 }
+
+std::string RedrawLine(const std::string& line, size_t columns, bool sequences) {
+    const size_t width = columns > 1 ? columns - 1 : 1;
+    const std::string fitted = FitWidth(line, width);
+    if (sequences) {
+        return '\r' + fitted + "\033[K";
+    }
+    size_t characters = 0;
+    for (const char c : fitted) {
+        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return '\r' + fitted + std::string(width - characters, ' ');
+}
+
+std::string RedrawBlock(const std::vector<std::string>& lines, size_t linesBefore, size_t columns,
+                        bool sequences) {
+    std::string text;
+    if (sequences && linesBefore > 0) {
+        text = "\033[" + std::to_string(linesBefore) + "A";
+    }
+    for (const std::string& line : lines) {
+        text += RedrawLine(line, columns, sequences) + '\n';
+    }
+    return text;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // "512 B/s", "12.5 KiB/s", "2.4 MiB/s", "1.1 GiB/s"; 0 for a rate that is not a finite positive
 // number.
@@ -37,6 +38,16 @@ std::string PadRight(const std::string& text, size_t width);
 // The line cut to at most columns characters (UTF-8 sequences counted as one), so that it never
 // wraps and the block can be redrawn in place.
 std::string FitWidth(const std::string& line, size_t columns);
+
+// The text that draws progress over what was drawn before, each line cut to columns - 1
+// characters so that it never wraps. With sequences (ECMA-48): a carriage return, the line and
+// EL for what is left of the older one, and for a block first CUU up over the linesBefore lines
+// drawn last. Without: each line padded with blanks to the width, and the cursor moved up over a
+// block by the caller. A line of a block ends with a line break; the one line of RedrawLine
+// does not.
+std::string RedrawLine(const std::string& line, size_t columns, bool sequences);
+std::string RedrawBlock(const std::vector<std::string>& lines, size_t linesBefore, size_t columns,
+                        bool sequences);
 
 // Lets a redraw through at most once per interval, and always the first one.
 class TRedrawThrottle {

@@ -242,19 +242,19 @@ private:
         if (!FDraw || FImage == nullptr || (!FThrottle.Due(now) && !force)) {
             return;
         }
+        const bool sequences = FTerminal.Cursor == nullptr;
         std::string text;
         if (FDevices.size() == 1) {
             const TDevice& device = *FDevices.front();
-            text = '\r' + ProgressLine(device.Bytes, FImage->Size(), now) + "\033[K";
+            text = RedrawLine(ProgressLine(device.Bytes, FImage->Size(), now), FTerminal.Columns,
+                              sequences);
         } else {
             const std::vector<std::string> lines = BlockLines(now);
-            if (FLinesDrawn > 0) {
-                text = "\033[" + std::to_string(FLinesDrawn) + "A";
+            if (!sequences && FLinesDrawn > 0) {
+                FErr.flush();
+                FTerminal.Cursor->Up(FLinesDrawn);
             }
-            const size_t columns = FTerminal.Columns > 1 ? FTerminal.Columns - 1 : 79;
-            for (const std::string& line : lines) {
-                text += '\r' + FitWidth(line, columns) + "\033[K\n";
-            }
+            text = RedrawBlock(lines, FLinesDrawn, FTerminal.Columns, sequences);
             FLinesDrawn = lines.size();
         }
         FErr << text << std::flush;

@@ -4,17 +4,11 @@
 
 #include "FlashOptions.h"
 #include "FlashReport.h"
+#include "FlashTerminal.h"
 
 #include <atomic>
 #include <cstddef>
 #include <ostream>
-
-// What the program found out about its standard error.
-struct TTerminal {
-    bool Progress = false; // a terminal on which progress lines can be redrawn in place
-    size_t Rows = 24;
-    size_t Columns = 80;
-};
 
 // Uploads options.File to every device of options.Hosts, at most options.Jobs at once, each on a
 // thread of its own. Progress goes to err when terminal.Progress is set: one redrawn line for one

@@ -2,6 +2,9 @@
 // reading without any lock, so that any number of runs, and any number of devices in one run, read
 // the same image side by side; its size is taken once, at the open, and every transfer sends that
 // many bytes (a file cut short meanwhile ends the transfers with "Stream read error").
+// - POSIX: open(2), and pread(2) at each position.
+// - Windows: CreateFileA shared for reading only, so that nobody can write, cut or delete the
+//   file while it is open here; ReadFile at an offset.
 #pragma once
 
 #include "base/Streams.h"
@@ -14,7 +17,9 @@
 class TImageFile {
 public:
     // EFOpenError "Cannot open file NAME: REASON", the reason one of "no such file", "permission
-    // denied", "it is a folder", "not a regular file" or the system's text.
+    // denied", "it is a folder", "not a regular file" or the system's text; on Windows also "no
+    // such folder" and "in use by another program" (a program that holds it without sharing, as
+    // the window does during its upload, or one that is writing it).
     explicit TImageFile(const std::string& fileName);
     ~TImageFile();
     TImageFile(const TImageFile&) = delete;
@@ -30,8 +35,15 @@ public:
     std::string ReadAll(size_t limit) const;
 
 private:
+    // "Cannot open file NAME: REASON".
+    static EFOpenError OpenFailure(const std::string& fileName, const std::string& reason);
+    // Refuses a name that no file can have: empty, or with a NUL character (the system would
+    // open the file named by the part before it).
+    static void RefuseUnusableName(const std::string& fileName);
+
     std::string FName;
-    int FDescriptor = -1;
+    // The file descriptor, or on Windows the file's handle.
+    intptr_t FHandle = -1;
     int64_t FSize = 0;
 };
 

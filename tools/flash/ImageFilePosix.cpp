@@ -1,8 +1,6 @@
 // The image file on POSIX systems: open(2), fstat(2) and pread(2).
 #include "ImageFile.h"
 
-#include "base/Format.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -27,24 +25,18 @@ std::string Reason(int error) {
     }
 }
 
-EFOpenError OpenFailure(const std::string& name, const std::string& reason) {
-    return EFOpenError(Format("Cannot open file %s: %s", name.c_str(), reason.c_str()));
-}
-
 } // namespace
 
 TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
-    if (fileName.empty() || fileName.find('\0') != std::string::npos) {
-        throw OpenFailure(fileName, "not a usable file name");
-    }
+    RefuseUnusableName(fileName);
     // O_NONBLOCK keeps a FIFO from blocking the open; the regular-file test then refuses it.
-    FDescriptor = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (FDescriptor < 0) {
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
         throw OpenFailure(fileName, Reason(errno));
     }
     struct stat info {};
     std::string refusal;
-    if (::fstat(FDescriptor, &info) != 0) {
+    if (::fstat(fd, &info) != 0) {
         refusal = Reason(errno);
     } else if (S_ISDIR(info.st_mode)) {
         refusal = Reason(EISDIR);
@@ -52,19 +44,21 @@ TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
         refusal = "not a regular file";
     }
     if (!refusal.empty()) {
-        ::close(FDescriptor);
+        ::close(fd);
         throw OpenFailure(fileName, refusal);
     }
+    FHandle = fd;
     FSize = static_cast<int64_t>(info.st_size);
 }
 
 TImageFile::~TImageFile() {
-    ::close(FDescriptor);
+    ::close(static_cast<int>(FHandle));
 }
 
 size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
     for (;;) {
-        const ssize_t got = ::pread(FDescriptor, buffer, count, static_cast<off_t>(position));
+        const ssize_t got =
+            ::pread(static_cast<int>(FHandle), buffer, count, static_cast<off_t>(position));
         if (got >= 0) {
             return static_cast<size_t>(got);
         }
@@ -72,20 +66,4 @@ size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
             return 0; // the reader's caller turns the shortfall into EReadError
         }
     }
-}
-
-std::string TImageFile::ReadAll(size_t limit) const {
-    if (FSize > static_cast<int64_t>(limit)) {
-        throw OpenFailure(FName, "larger than " + std::to_string(limit) + " bytes");
-    }
-    std::string bytes(static_cast<size_t>(FSize), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const size_t got = ReadAt(bytes.data() + done, bytes.size() - done, int64_t(done));
-        if (got == 0) {
-            throw OpenFailure(FName, "cannot be read");
-        }
-        done += got;
-    }
-    return bytes;
 }

@@ -1,6 +1,7 @@
 #include "SimServer.h"
 
 #include "SafeName.h"
+#include "StoreFile.h"
 #include "net/Idexception.h"
 
 #include <algorithm>
@@ -512,11 +513,7 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
 
     // A short block ends the transfer: the image is complete, so it is stored under its name.
     transfer.File.close();
-    std::error_code error;
-    if (!transfer.File.fail()) {
-        std::filesystem::rename(transfer.TempPath, transfer.FinalPath, error);
-    }
-    if (transfer.File.fail() || error) {
+    if (transfer.File.fail() || !MoveIntoPlace(transfer.TempPath, transfer.FinalPath)) {
         SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 3, "cannot store the image");
         return Abandon(transfer, "cannot store " + transfer.FinalPath);
     }

@@ -1,5 +1,6 @@
 // zeb40-sim: a TFTP write server that plays a ZEB40 in recovery mode, for loopback tests, demos
 // and bug reports.
+#include "Interrupts.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 #include "ToolArgs.h"
@@ -7,20 +8,13 @@
 #include "version/Version.h"
 
 #include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 
 namespace {
 
-// Set by the signal handler and read by every transfer's thread: a lock-free atomic is safe in
-// both.
+// Read by every transfer's thread.
 std::atomic<bool> StopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnStopSignal(int) {
-    StopRequested = true;
-}
 
 } // namespace
 
@@ -45,8 +39,7 @@ int main(int argc, char** argv) {
         std::cerr << "zeb40-sim: '" << options.Directory << "' is not a folder\n";
         return 2;
     }
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    CatchStopRequests(StopRequested);
     int status = 2;
     try {
         GlobalStack = TIdStack::MakeDefaultStack();

@@ -1,0 +1,96 @@
+// The image file on Windows: CreateFileA shared for reading, GetFileSizeEx and ReadFile at an
+// offset. Others may read the file while it is open here (other runs of the tool), but none may
+// write, cut or delete it, so the image cannot change under an upload; a file that another
+// program is writing, or holds without sharing (the window, while it uploads it), is not opened
+// at all, and while it is open here the window cannot open it either.
+#include "ImageFile.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+namespace {
+
+HANDLE AsHandle(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle); // NOLINT(performance-no-int-to-ptr): held as integer
+}
+
+// The system's text of an error code, without the period and line break it ends with.
+std::string SystemText(DWORD error) {
+    char text[512];
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, text, sizeof text, nullptr);
+    while (length > 0 && std::string_view("\r\n. ").find(text[length - 1]) != std::string::npos) {
+        --length;
+    }
+    return length > 0 ? std::string(text, length) : "system error " + std::to_string(error);
+}
+
+std::string Reason(const std::string& fileName, DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+        return "no such file";
+    case ERROR_PATH_NOT_FOUND:
+        return "no such folder";
+    case ERROR_ACCESS_DENIED: {
+        // A folder is refused so too: it opens only with backup semantics.
+        const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
+        const bool folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return folder ? "it is a folder" : "permission denied";
+    }
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return "in use by another program";
+    case ERROR_INVALID_NAME:
+        return "not a usable file name";
+    default:
+        return SystemText(error);
+    }
+}
+
+} // namespace
+
+TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
+    RefuseUnusableName(fileName);
+    HANDLE file = ::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw OpenFailure(fileName, Reason(fileName, ::GetLastError()));
+    }
+    // Devices (NUL, CON, COM1) and pipes open too; only a file on a disk is an image.
+    LARGE_INTEGER size{};
+    std::string refusal;
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        refusal = "not a regular file";
+    } else if (!::GetFileSizeEx(file, &size)) {
+        refusal = SystemText(::GetLastError());
+    }
+    if (!refusal.empty()) {
+        ::CloseHandle(file);
+        throw OpenFailure(fileName, refusal);
+    }
+    FHandle = reinterpret_cast<intptr_t>(file);
+    FSize = static_cast<int64_t>(size.QuadPart);
+}
+
+TImageFile::~TImageFile() {
+    ::CloseHandle(AsHandle(FHandle));
+}
+
+size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
+    // Each read names its own position, so readers on several threads never move one shared
+    // file position. One call reads at most 4 GiB less one byte; the reader asks again.
+    const auto asked = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(position));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+    DWORD got = 0;
+    // Reading at or past the end reports ERROR_HANDLE_EOF, which is the end, not a fault.
+    if (!::ReadFile(AsHandle(FHandle), buffer, asked, &got, &at)) {
+        return 0; // the reader's caller turns the shortfall into EReadError
+    }
+    return got;
+}

@@ -56,6 +56,12 @@ private:
     int64_t FPosition = 0;
 };
 
+// Reads up to count bytes of the open file handle (a descriptor, or a Windows HANDLE held as an
+// integer) at the position, without moving any shared file position, so that readers on several
+// threads may use one handle; 0 at the end or on a failure, which the caller turns into
+// EReadError. One call reads at most 4 GiB less one byte on Windows; callers ask again.
+size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position);
+
 // A regular file opened for reading only, and only if it exists, exclusively: on POSIX systems
 // the file is held under an exclusive advisory lock while the stream is open, so a second
 // exclusive opener (another upload, another tool that locks it) is refused while this one reads

@@ -30,6 +30,19 @@ TFileStream::TFileStream(const std::string& fileName) {
     FSize = static_cast<int64_t>(info.st_size);
 }
 
+size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position) {
+    for (;;) {
+        const ssize_t got =
+            ::pread(static_cast<int>(handle), buffer, count, static_cast<off_t>(position));
+        if (got >= 0) {
+            return static_cast<size_t>(got);
+        }
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+}
+
 TFileStream::~TFileStream() {
     if (FHandle >= 0) {
         ::close(static_cast<int>(FHandle)); // releases the lock
@@ -37,14 +50,5 @@ TFileStream::~TFileStream() {
 }
 
 size_t TFileStream::ReadAt(void* buffer, size_t count, int64_t position) {
-    for (;;) {
-        const ssize_t got =
-            ::pread(static_cast<int>(FHandle), buffer, count, static_cast<off_t>(position));
-        if (got >= 0) {
-            return static_cast<size_t>(got);
-        }
-        if (errno != EINTR) {
-            return 0; // ReadBuffer turns the shortfall into EReadError
-        }
-    }
+    return ReadFileAt(FHandle, buffer, count, position);
 }

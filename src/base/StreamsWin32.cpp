@@ -36,6 +36,19 @@ TFileStream::TFileStream(const std::string& fileName) {
     FSize = static_cast<int64_t>(size.QuadPart);
 }
 
+size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position) {
+    const auto asked = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(position));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+    DWORD got = 0;
+    // Reading at or past the end reports ERROR_HANDLE_EOF, which is the end, not a fault.
+    if (!::ReadFile(AsHandle(handle), buffer, asked, &got, &at)) {
+        return 0;
+    }
+    return got;
+}
+
 TFileStream::~TFileStream() {
     if (AsHandle(FHandle) != INVALID_HANDLE_VALUE) {
         ::CloseHandle(AsHandle(FHandle)); // lets other openers in again
@@ -43,15 +56,5 @@ TFileStream::~TFileStream() {
 }
 
 size_t TFileStream::ReadAt(void* buffer, size_t count, int64_t position) {
-    // One call reads at most 4 GiB less one byte; ReadBuffer asks again for the rest.
-    const auto asked = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(position));
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
-    DWORD got = 0;
-    // Reading at or past the end reports ERROR_HANDLE_EOF, which is the end, not a fault.
-    if (!::ReadFile(AsHandle(FHandle), buffer, asked, &got, &at)) {
-        return 0; // ReadBuffer turns the shortfall into EReadError
-    }
-    return got;
+    return ReadFileAt(FHandle, buffer, count, position);
 }

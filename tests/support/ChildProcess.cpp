@@ -13,16 +13,17 @@
 extern char** environ;
 
 TChildProcess::TChildProcess(const std::string& program, const std::vector<std::string>& args) {
+    // Close-on-exec: only the child's own standard streams reach it. Tests start children side
+    // by side, and a pipe end that leaked into another child (and on into the Wine server or a
+    // daemon it starts) would hold the reader of this one open long after the child ended.
     int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) {
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) {

@@ -56,14 +56,5 @@ TImageFile::~TImageFile() {
 }
 
 size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
-    for (;;) {
-        const ssize_t got =
-            ::pread(static_cast<int>(FHandle), buffer, count, static_cast<off_t>(position));
-        if (got >= 0) {
-            return static_cast<size_t>(got);
-        }
-        if (errno != EINTR) {
-            return 0; // the reader's caller turns the shortfall into EReadError
-        }
-    }
+    return ReadFileAt(FHandle, buffer, count, position);
 }

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -81,16 +80,5 @@ TImageFile::~TImageFile() {
 }
 
 size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
-    // Each read names its own position, so readers on several threads never move one shared
-    // file position. One call reads at most 4 GiB less one byte; the reader asks again.
-    const auto asked = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(position));
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
-    DWORD got = 0;
-    // Reading at or past the end reports ERROR_HANDLE_EOF, which is the end, not a fault.
-    if (!::ReadFile(AsHandle(FHandle), buffer, asked, &got, &at)) {
-        return 0; // the reader's caller turns the shortfall into EReadError
-    }
-    return got;
+    return ReadFileAt(FHandle, buffer, count, position);
 }

@@ -41,11 +41,11 @@ EFOpenError TFileStream::OpenFailure(const std::string& fileName) {
     return EFOpenError(Format("Cannot open file %s", fileName.c_str()));
 }
 
-void TFileStream::SetPosition(int64_t position) {
+void TReadAheadStream::SetPosition(int64_t position) {
     FPosition = std::max<int64_t>(position, 0);
 }
 
-size_t TFileStream::Read(void* buffer, size_t count) {
+size_t TReadAheadStream::Read(void* buffer, size_t count) {
     if (count == 0) {
         return 0;
     }

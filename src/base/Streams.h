@@ -62,13 +62,36 @@ private:
 // EReadError. One call reads at most 4 GiB less one byte on Windows; callers ask again.
 size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position);
 
+// A stream read at positions of its own choosing (ReadAt), such as a file. Small reads are served
+// from a read-ahead buffer: an upload reads one block of a few hundred bytes per datagram, and a
+// system call for each would cost about as much as the datagram's own.
+class TReadAheadStream : public TStream {
+public:
+    int64_t Position() const override { return FPosition; }
+    void SetPosition(int64_t position) override;
+    size_t Read(void* buffer, size_t count) override;
+
+    // Bytes read in one go for reads shorter than this.
+    static constexpr size_t ReadAheadSize = size_t{64} * 1024;
+
+protected:
+    // Reads at the position, without the buffer; 0 at the end or on a failure.
+    virtual size_t ReadAt(void* buffer, size_t count, int64_t position) = 0;
+
+private:
+    int64_t FPosition = 0;
+    // The bytes from FBufferStart on, FBufferLength of them; allocated by the first small read,
+    // so that the stream's memory stays the same whatever the file's size.
+    std::unique_ptr<char[]> FBuffer;
+    int64_t FBufferStart = 0;
+    size_t FBufferLength = 0;
+};
+
 // A regular file opened for reading only, and only if it exists, exclusively: on POSIX systems
 // the file is held under an exclusive advisory lock while the stream is open, so a second
 // exclusive opener (another upload, another tool that locks it) is refused while this one reads
-// it; on Windows it is opened without sharing, so no other opener at all gets in. Small reads are
-// served from a read-ahead buffer: an upload reads one block of a few hundred bytes per datagram,
-// and a system call for each would cost about as much as the datagram's own.
-class TFileStream : public TStream {
+// it; on Windows it is opened without sharing, so no other opener at all gets in.
+class TFileStream : public TReadAheadStream {
 public:
     // Raises EFOpenError "Cannot open file %s" for an empty name or one with a NUL character, a
     // missing file, a folder or anything else that is not a regular file, an unreadable file, or
@@ -80,28 +103,15 @@ public:
 
     // The size when the file was opened.
     int64_t Size() const override { return FSize; }
-    int64_t Position() const override { return FPosition; }
-    void SetPosition(int64_t position) override;
-    size_t Read(void* buffer, size_t count) override;
-
-    // Bytes read from the file in one go for reads shorter than this.
-    static constexpr size_t ReadAheadSize = size_t{64} * 1024;
 
 private:
     // Raises the open error for a name that no file can have: empty, or with a NUL character
     // (the system would open the file named by the part before it).
     static void RefuseUnusableName(const std::string& fileName);
     static EFOpenError OpenFailure(const std::string& fileName);
-    // Reads from the file at the position, without the buffer; 0 at the end or on a failure.
-    size_t ReadAt(void* buffer, size_t count, int64_t position);
+    size_t ReadAt(void* buffer, size_t count, int64_t position) override;
 
     // The file descriptor, or on Windows the file's handle; -1 (INVALID_HANDLE_VALUE) for none.
     intptr_t FHandle = -1;
     int64_t FSize = 0;
-    int64_t FPosition = 0;
-    // The file's bytes from FBufferStart on, FBufferLength of them; allocated by the first small
-    // read, so that the stream's memory stays the same whatever the file's size.
-    std::unique_ptr<char[]> FBuffer;
-    int64_t FBufferStart = 0;
-    size_t FBufferLength = 0;
 };

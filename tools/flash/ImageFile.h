@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 class TImageFile {
@@ -47,24 +46,17 @@ private:
     int64_t FSize = 0;
 };
 
-// One transfer's reading of the image: a position and a read-ahead buffer of its own. An upload
-// reads one block of a few hundred bytes per datagram; the buffer keeps that to one system call
-// for every 64 KiB.
-class TImageReader : public TStream {
+// One transfer's reading of the image: a position and a read-ahead buffer of its own.
+class TImageReader : public TReadAheadStream {
 public:
     explicit TImageReader(const TImageFile& image) : FImage(image) {}
 
     int64_t Size() const override { return FImage.Size(); }
-    int64_t Position() const override { return FPosition; }
-    void SetPosition(int64_t position) override;
-    size_t Read(void* buffer, size_t count) override;
-
-    static constexpr size_t ReadAheadSize = size_t{64} * 1024;
 
 private:
+    size_t ReadAt(void* buffer, size_t count, int64_t position) override {
+        return FImage.ReadAt(buffer, count, position);
+    }
+
     const TImageFile& FImage;
-    int64_t FPosition = 0;
-    std::unique_ptr<char[]> FBuffer; // allocated by the first read
-    int64_t FBufferStart = 0;
-    size_t FBufferLength = 0;
 };

@@ -289,18 +289,9 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // A close asked for while one is under way (its message is open) is left to that one.
-    if (FClosing) {
-        event->ignore();
-        return;
-    }
-    // Settings that cannot be written are told once, and the close goes on: the file is left as
-    // it was, and a window that cannot be closed would leave the user only to kill the program.
-    FClosing = true;
-    bool canClose = true;
-    Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
-    FClosing = false;
-    if (!canClose) {
+    if (!FRun->MayClose([this](bool& canClose) {
+            Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
+        })) {
         event->ignore();
         return;
     }

@@ -96,7 +96,6 @@ private:
     QAction* FCloseKey = nullptr;
     bool FShown = false;
     bool FStarting = false;
-    bool FClosing = false;
     // The status line holds a running count set at the pace of the screen.
     bool FCountInStatus = false;
     std::exception_ptr FStartFailure;

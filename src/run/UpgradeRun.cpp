@@ -55,6 +55,22 @@ void TUpgradeRun::CloseQuery(bool& /*canClose*/) {
     ini.Flush();
 }
 
+bool TUpgradeRun::MayClose(const std::function<void(bool& canClose)>& query) {
+    if (FClosing) {
+        return false;
+    }
+    FClosing = true;
+    bool canClose = true;
+    try {
+        query(canClose);
+    } catch (...) {
+        FClosing = false;
+        throw;
+    }
+    FClosing = false;
+    return canClose;
+}
+
 void TUpgradeRun::Upgrade() {
     // The ARP entry first, before anything else can fail: the device may have come up with a
     // new hardware address behind the same IP address.

@@ -7,6 +7,7 @@
 #include "tftp/IdTrivialFTP.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The value of "EnableWrite" read when the window was shown.
@@ -74,6 +75,12 @@ public:
     // FormCloseQuery: both values written to the settings file, together or not at all; a
     // refused write raises EIniFileException. The close is never refused by the run.
     void CloseQuery(bool& canClose);
+    // Whether a close the user asked for goes on. query runs FormCloseQuery under the front end's
+    // guard, which shows a failure once. A close asked for while one is under way (its message
+    // is open) is refused and left to that one. Settings that cannot be written do not stop the
+    // close: the file is left as it was, and a window that cannot be closed would leave the user
+    // only to kill the program.
+    bool MayClose(const std::function<void(bool& canClose)>& query);
 
     // bt1Click: the ARP command, the probe, the upload to the address with its progress. A
     // failure of the TFTP family is shown in the status line and a box, and the button comes
@@ -93,4 +100,5 @@ private:
     // Failures on their way out when Upgrade called UploadFile: more than these while the
     // transfer's work scope closes means the transfer is ending with a failure.
     int FUnwindingAtUpload = 0;
+    bool FClosing = false;
 };

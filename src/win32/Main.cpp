@@ -240,17 +240,9 @@ void TForm1::DropFiles(HDROP drop) {
 }
 
 void TForm1::CloseRequested() {
-    // A close asked for while one is under way (its message is open) is left to that one.
-    if (FClosing) {
-        return;
-    }
-    // Settings that cannot be written are told once, and the close goes on: the file is left as
-    // it was, and a window that cannot be closed would leave the user only to kill the program.
-    FClosing = true;
-    bool canClose = true;
-    Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
-    FClosing = false;
-    if (!canClose) {
+    if (!FRun->MayClose([this](bool& canClose) {
+            Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
+        })) {
         return;
     }
     ::ShowWindow(FHandle, SW_HIDE);

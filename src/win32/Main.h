@@ -100,7 +100,6 @@ private:
     std::unique_ptr<TUpgradeRun> FRun;
     // The control that had the focus when the window was last deactivated.
     HWND FFocus = nullptr;
-    bool FClosing = false;
     // The status line holds a running count not painted yet, and when it was last painted.
     bool FCountPending = false;
     std::chrono::steady_clock::time_point FLastStatusPaint{};

@@ -76,23 +76,30 @@ const char* StateName(TDeviceState state) {
 
 std::string DeviceProgressLine(const std::string& label, size_t width, TDeviceState state,
                                int64_t done, int64_t total, double seconds) {
-    const double fraction = total <= 0 ? 1.0 : std::clamp(double(done) / double(total), 0.0, 1.0);
-    std::string line = label + std::string(width > label.size() ? width - label.size() : 0, ' ');
     char text[128];
     std::snprintf(text, sizeof text, "  %-10s %3d%%  %lld/%lld bytes  ", StateName(state),
-                  int(fraction * 100), static_cast<long long>(done), static_cast<long long>(total));
-    return line + text + FormatRate(Rate(done, seconds));
+                  int(Fraction(done, total) * 100), static_cast<long long>(done),
+                  static_cast<long long>(total));
+    return PadRight(label, width) + text + FormatRate(Rate(done, seconds));
 }
 
 std::string PadRight(const std::string& text, size_t width) {
     return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
 }
 
+namespace {
+
+// A byte that does not continue a UTF-8 sequence starts a character.
+bool StartsCharacter(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+}
+
+} // namespace
+
 std::string FitWidth(const std::string& line, size_t columns) {
     size_t characters = 0;
     for (size_t i = 0; i < line.size(); ++i) {
-        // A byte that does not continue a UTF-8 sequence starts a character.
-        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && ++characters > columns) {
+        if (StartsCharacter(line[i]) && ++characters > columns) {
             return line.substr(0, i);
         }
     }
@@ -105,10 +112,7 @@ std::string RedrawLine(const std::string& line, size_t columns, bool sequences) 
     if (sequences) {
         return '\r' + fitted + "\033[K";
     }
-    size_t characters = 0;
-    for (const char c : fitted) {
-        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-    }
+    const auto characters = size_t(std::count_if(fitted.begin(), fitted.end(), StartsCharacter));
     return '\r' + fitted + std::string(width - characters, ' ');
 }
 

@@ -63,21 +63,22 @@ std::string DeviceSummaryLine(const TDeviceReport& device, size_t width) {
     return line;
 }
 
-std::string TotalLine(const std::vector<TDeviceReport>& devices, double seconds) {
-    int64_t bytes = 0;
-    size_t sent = 0;
-    for (const TDeviceReport& device : devices) {
-        bytes += device.Bytes;
-        sent += device.Sent() ? 1 : 0;
-    }
-    char text[160];
-    std::snprintf(
-        text, sizeof text, "total: %zu devices, %zu sent, %zu failed, %lld bytes in %.2f s (",
-        devices.size(), sent, devices.size() - sent, static_cast<long long>(bytes), seconds);
-    return text + FormatRate(seconds > 0 ? double(bytes) / seconds : 0) + ")";
-}
-
 namespace {
+
+// The devices' bytes together, and how many got the image.
+struct TTotals {
+    int64_t Bytes = 0;
+    size_t Sent = 0;
+};
+
+TTotals TotalsOf(const std::vector<TDeviceReport>& devices) {
+    TTotals totals;
+    for (const TDeviceReport& device : devices) {
+        totals.Bytes += device.Bytes;
+        totals.Sent += device.Sent() ? 1 : 0;
+    }
+    return totals;
+}
 
 std::string Seconds(double seconds) {
     char text[32];
@@ -87,17 +88,24 @@ std::string Seconds(double seconds) {
 
 } // namespace
 
+std::string TotalLine(const std::vector<TDeviceReport>& devices, double seconds) {
+    const TTotals totals = TotalsOf(devices);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "total: %zu devices, %zu sent, %zu failed, %lld bytes in %.2f s (",
+                  devices.size(), totals.Sent, devices.size() - totals.Sent,
+                  static_cast<long long>(totals.Bytes), seconds);
+    return text + FormatRate(seconds > 0 ? double(totals.Bytes) / seconds : 0) + ")";
+}
+
 std::string JsonReport(const std::vector<TDeviceReport>& devices, const std::string& file,
                        int64_t size, double seconds, int status) {
-    int64_t bytes = 0;
-    size_t sent = 0;
+    const TTotals totals = TotalsOf(devices);
     std::string json = "{\"file\": " + JsonString(file) + ", \"size\": " + std::to_string(size) +
                        ", \"status\": " + std::to_string(status) +
                        ", \"seconds\": " + Seconds(seconds) + ",\n \"devices\": [";
     for (size_t i = 0; i < devices.size(); ++i) {
         const TDeviceReport& d = devices[i];
-        bytes += d.Bytes;
-        sent += d.Sent() ? 1 : 0;
         json += std::string(i == 0 ? "\n" : ",\n") + "  {\"host\": " + JsonString(d.Host) +
                 ", \"port\": " + std::to_string(d.Port) + ", \"address\": " +
                 (d.Address.empty() ? std::string("null") : JsonString(d.Address)) +
@@ -107,8 +115,8 @@ std::string JsonReport(const std::vector<TDeviceReport>& devices, const std::str
                 ", \"message\": " + (d.Sent() ? std::string("null") : JsonString(d.Message)) + "}";
     }
     json += "],\n \"total\": {\"devices\": " + std::to_string(devices.size()) +
-            ", \"sent\": " + std::to_string(sent) +
-            ", \"failed\": " + std::to_string(devices.size() - sent) +
-            ", \"bytes\": " + std::to_string(bytes) + "}}\n";
+            ", \"sent\": " + std::to_string(totals.Sent) +
+            ", \"failed\": " + std::to_string(devices.size() - totals.Sent) +
+            ", \"bytes\": " + std::to_string(totals.Bytes) + "}}\n";
     return json;
 }

@@ -12,6 +12,10 @@ void TImageFile::RefuseUnusableName(const std::string& fileName) {
     }
 }
 
+size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
+    return ReadFileAt(FHandle, buffer, count, position);
+}
+
 std::string TImageFile::ReadAll(size_t limit) const {
     if (FSize > static_cast<int64_t>(limit)) {
         throw OpenFailure(FName, "larger than " + std::to_string(limit) + " bytes");

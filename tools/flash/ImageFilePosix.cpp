@@ -54,7 +54,3 @@ TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
 TImageFile::~TImageFile() {
     ::close(static_cast<int>(FHandle));
 }
-
-size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
-    return ReadFileAt(FHandle, buffer, count, position);
-}

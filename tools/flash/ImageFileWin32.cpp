@@ -78,7 +78,3 @@ TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
 TImageFile::~TImageFile() {
     ::CloseHandle(AsHandle(FHandle));
 }
-
-size_t TImageFile::ReadAt(void* buffer, size_t count, int64_t position) const {
-    return ReadFileAt(FHandle, buffer, count, position);
-}

@@ -91,10 +91,7 @@ TSimServer::TSimServer(const TSimOptions& options, std::ostream& log, const std:
     : FOptions(options), FLog(log), FStop(stop), FBuffer(DatagramLimit, '\0') {}
 
 TSimServer::~TSimServer() {
-    FQuit = true;
-    for (TWorker& worker : FWorkers) {
-        worker.Thread.join();
-    }
+    EndWorkers();
     for (const TListener& listener : FListeners) {
         if (listener.Socket != InvalidSocketId) {
             GlobalStack->SockClose(listener.Socket);
@@ -222,11 +219,7 @@ int TSimServer::Run() {
             Accept(listener, packet, ip, port);
         }
     }
-    FQuit = true;
-    for (TWorker& worker : FWorkers) {
-        worker.Thread.join();
-    }
-    FWorkers.clear();
+    EndWorkers();
     Log("stopped");
     const std::lock_guard<std::mutex> lock(FOnceMutex);
     return FOptions.Once && FOnceEnded && !FOnceStored ? 1 : 0;
@@ -258,6 +251,14 @@ void TSimServer::Accept(const TListener& listener, const std::string& request,
         Log("refused WRQ from " + ip + ":" + std::to_string(port) + ": no thread for it");
         SendError(listener.Socket, ip, port, 3, "too many transfers at once");
     }
+}
+
+void TSimServer::EndWorkers() {
+    FQuit = true;
+    for (TWorker& worker : FWorkers) {
+        worker.Thread.join();
+    }
+    FWorkers.clear();
 }
 
 void TSimServer::Reap() {

@@ -99,6 +99,8 @@ private:
                 int32_t port);
     // Joins the workers that have ended.
     void Reap();
+    // Tells every worker to end, and joins them all.
+    void EndWorkers();
     bool Serve(const TListener& listener, const std::string& request, const std::string& ip,
                int32_t port, uint64_t ordinal);
     TStep RunTransfer(TTransfer& transfer);

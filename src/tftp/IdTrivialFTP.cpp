@@ -15,6 +15,26 @@ using Clock = std::chrono::steady_clock;
 // port (an ICMP "port unreachable"): about the past, and nothing the transfer peer said.
 constexpr int32_t WSAEConnReset = 10054;
 
+// The most "Unknown transfer ID" answers of one upload: enough for every extra transfer that the
+// repeated requests may have opened, and a bound on what a flood of the device's datagrams draws.
+constexpr int TFTPMaxUnknownTransferAnswers = 16;
+
+// Failures of a send or receive that say the way to the device is not there yet: the link is
+// down or the interface has no address, no route leads to the network or the host, or the
+// system has no buffer for the datagram (a link that is down keeps its queue full).
+bool IsLinkFailure(int32_t error) {
+    switch (error) {
+    case 10049: // WSAEADDRNOTAVAIL
+    case 10050: // WSAENETDOWN
+    case 10051: // WSAENETUNREACH
+    case 10055: // WSAENOBUFS
+    case 10065: // WSAEHOSTUNREACH
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Closes the upload on every path once its work scope is open: the work scope first, then the
 // socket. A failure already on its way to the caller goes on unchanged; an exception of the
 // OnWorkEnd handler is passed on only when the upload itself succeeded.
@@ -122,6 +142,7 @@ public:
     TUpload(TIdTrivialFTP& client, TStream& source, const std::string& remoteFile)
         : FClient(client), FSource(source),
           FRequest(MakeWriteRequest(remoteFile, client.FTransferMode, client.FRequestedBlockSize)),
+          FUnknownTransfer(MakeErrorPacket(TFTPErrorUnknownTransferId, TFTPUnknownTransferIdText)),
           FPacket(static_cast<size_t>(TFTPDefaultBlockSize + TFTPHeaderSize)),
           FReceived(FPacket.size()) {}
 
@@ -201,6 +222,10 @@ private:
             if (error == WSAEConnReset) {
                 return false;
             }
+            if (RidingOutLink() && IsLinkFailure(error)) {
+                LinkWait(error);
+                return false;
+            }
             // A datagram too long for the buffer has a sender, and a stranger's is dropped like
             // any other of its datagrams. Every other failure is the socket's own.
             if (error != Id_WSAEMSGSIZE || fromPeer) {
@@ -209,6 +234,7 @@ private:
             return false;
         }
         if (!fromPeer) {
+            AnswerUnknownTransfer();
             return false;
         }
         if (FCount == 0) {
@@ -217,10 +243,45 @@ private:
         return true;
     }
 
+    // RFC 1350 section 4: a datagram of another port of the transfer peer's host, once the
+    // transfer is under way, belongs to a transfer that one of the repeated requests opened; it
+    // is told "Unknown transfer ID", so that the device ends that transfer at once, and ours goes
+    // on undisturbed. Other hosts, error packets and what comes before the first answer are not
+    // answered.
+    void AnswerUnknownTransfer() {
+        if (FState == TState::RequestSent || FCount < TFTPHeaderSize ||
+            FFromIP != FClient.FPeerIP ||
+            FUnknownTransferAnswers >= TFTPMaxUnknownTransferAnswers ||
+            NetBytesToWord(std::string_view(FReceived.data(), 2)) == TFTP_ERROR) {
+            return;
+        }
+        ++FUnknownTransferAnswers;
+        try {
+            FClient.SendBytesTo(FFromIP, FFromPort, FUnknownTransfer.data(),
+                                static_cast<int32_t>(FUnknownTransfer.size()));
+        } catch (const EIdSocketError&) {
+            // A courtesy to the device: its failure is not one of our transfer.
+        }
+    }
+
+    bool RidingOutLink() const {
+        return FClient.FRideOutLinkFailures && FState == TState::RequestSent;
+    }
+
+    void LinkWait(int32_t error) {
+        if (FClient.OnLinkWait) {
+            FClient.OnLinkWait(&FClient, error);
+        }
+    }
+
     void Decide(TEvent event) {
         FNow = Clock::now();
         switch (event) {
         case TEvent::WaitOver:
+            // The last request could not leave: that, not the device, is why nothing came.
+            if (FState == TState::RequestSent && FLinkFailure) {
+                std::rethrow_exception(FLinkFailure);
+            }
             // After the final block the device may have stored the image and restarted before
             // its last acknowledgement reached us: the silence ends the upload as a success.
             // Before it, the device has stopped answering.
@@ -323,20 +384,46 @@ private:
     void SendRequest() {
         FSentAt = Clock::now();
         FNow = FSentAt;
-        FClient.SendBytesTo(FRequestIP, FClient.FPort, FRequest.data(),
-                            static_cast<int32_t>(FRequest.size()));
+        try {
+            FClient.SendBytesTo(FRequestIP, FClient.FPort, FRequest.data(),
+                                static_cast<int32_t>(FRequest.size()));
+            if (FLinkFailure) {
+                FLinkFailure = nullptr;
+                LinkWait(0);
+            }
+        } catch (const EIdSocketError& e) {
+            if (!RidingOutLink() || !IsLinkFailure(e.ErrorCode())) {
+                throw;
+            }
+            FLinkFailure = std::current_exception();
+            LinkWait(e.ErrorCode());
+        }
         ++FRequests;
-        FResendAt = FClient.FRequestWait > 0 && FClient.FRequestRetryTime > 0
-                        ? FSentAt + std::chrono::milliseconds(FClient.FRequestRetryTime)
-                        : Clock::time_point::max();
+        // The next request: TFTPFirstRequestRetryTime after the first, then after twice the time
+        // before, at most RequestRetryTime apart.
+        const int32_t ceiling = FClient.FRequestRetryTime;
+        if (ceiling <= 0) {
+            FResendAt = Clock::time_point::max();
+            return;
+        }
+        FRequestInterval =
+            FRequests == 1
+                ? TFTPFirstRequestRetryTime
+                : static_cast<int32_t>(std::min<int64_t>(int64_t{2} * FRequestInterval, ceiling));
+        FRequestInterval = std::min(FRequestInterval, ceiling);
+        FResendAt = FSentAt + std::chrono::milliseconds(FRequestInterval);
     }
 
     TIdTrivialFTP& FClient;
     TStream& FSource;
     TState FState = TState::RequestSent;
     const std::string FRequest;
+    const std::string FUnknownTransfer; // the error packet for another port of the peer's host
     std::string FRequestIP;
-    int FRequests = 0; // times the request was sent
+    int FRequests = 0;               // times the request was sent
+    int32_t FRequestInterval = 0;    // from the last request to the next
+    std::exception_ptr FLinkFailure; // why the last request could not leave, when it could not
+    int FUnknownTransferAnswers = 0;
     int32_t FBlockSize = TFTPDefaultBlockSize;
 
     // The data packet held, built in place: its number, length, and the times it was sent.

@@ -151,8 +151,10 @@ public:
         // Resolved once: the first answer must come from this address.
         FRequestIP = GlobalStack->HostToAddress(FClient.FHost);
         FNow = Clock::now();
+        const int32_t requestWait = FClient.FRequestWait;
         FDeadline =
-            After(FNow, FClient.FRequestWait > 0 ? FClient.FRequestWait : FClient.ReceiveTimeout());
+            After(FNow, requestWait > 0 || requestWait == NoTimeLimit ? requestWait
+                                                                      : FClient.ReceiveTimeout());
         CheckAbort();
         SendRequest();
         while (FState != TState::Done) {
@@ -334,6 +336,16 @@ private:
     void TakeFirstAnswer(std::string_view answer, uint16_t opcode) {
         FClient.FPeerIP = FFromIP;
         FClient.FPeerPort = FFromPort;
+        FClient.FDeclined = false;
+        if (FClient.OnTransferPeer) {
+            FClient.OnTransferPeer(&FClient);
+        }
+        if (FClient.FDeclined) {
+            const std::string packet = MakeErrorPacket(FClient.FDeclineCode, FClient.FDeclineText);
+            FClient.SendBytesTo(FClient.FPeerIP, FClient.FPeerPort, packet.data(),
+                                static_cast<int32_t>(packet.size()));
+            throw EIdTFTPDeclined(FClient.FDeclineText);
+        }
         if (FRequests == 1) {
             FTimer.Measure(FNow - FSentAt);
         }
@@ -382,6 +394,9 @@ private:
     }
 
     void SendRequest() {
+        if (FClient.OnRequest) {
+            FClient.OnRequest(&FClient);
+        }
         FSentAt = Clock::now();
         FNow = FSentAt;
         try {
@@ -457,6 +472,12 @@ void TIdTrivialFTP::ApplyOptionAck(std::string_view packet) {
     if (OptionAckBlockSize(packet, blockSize)) {
         SetBufferSize(blockSize + TFTPHeaderSize);
     }
+}
+
+void TIdTrivialFTP::DeclineTransfer(uint16_t code, const std::string& text) {
+    FDeclined = true;
+    FDeclineCode = code;
+    FDeclineText = text;
 }
 
 void TIdTrivialFTP::UploadFile(const std::string& localFile, const std::string& remoteFile) {

@@ -58,6 +58,13 @@ public:
     EIdTFTPAborted() : EIdException("Upload aborted") {}
 };
 
+// An upload whose transfer peer the OnTransferPeer handler declined (DeclineTransfer): the peer
+// was told so by an error packet. Not of the EIdTFTPException family: the device did not fail.
+class EIdTFTPDeclined : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
 class TIdTrivialFTP : public TIdUDPClient {
 public:
     // Port 69, ReceiveTimeout 4000, octet mode, blksize 1500 requested.
@@ -69,8 +76,9 @@ public:
     void SetRequestedBlockSize(int32_t size) { FRequestedBlockSize = size; }
 
     // How long the first answer to the write request is awaited: RequestWait ms after the first
-    // request when above 0 (for a device that may still be starting), ReceiveTimeout otherwise
-    // (0, the default); then the upload gives up with "Timeout". Meanwhile the request goes again
+    // request when above 0 (for a device that may still be starting), without limit for
+    // NoTimeLimit (until the abort flag ends the upload), ReceiveTimeout otherwise (0, the
+    // default); then the upload gives up with "Timeout". Meanwhile the request goes again
     // TFTPFirstRequestRetryTime ms after the first, then after twice the time before, at most
     // RequestRetryTime ms apart; RequestRetryTime of 0 or below sends it once. Each request that
     // reaches the device may open a transfer there (RFC 1350 section 4): the first answer fixes
@@ -92,6 +100,16 @@ public:
     bool RideOutLinkFailures() const { return FRideOutLinkFailures; }
     void SetRideOutLinkFailures(bool value) { FRideOutLinkFailures = value; }
     std::function<void(TObject* Sender, int32_t errorCode)> OnLinkWait;
+
+    // Fired before each write request goes, the first and every repeat: the place to clear the
+    // host's neighbour entry for a device that may have been swapped for another.
+    std::function<void(TObject* Sender)> OnRequest;
+    // Fired once the first answer has fixed the transfer peer (TransferPeerIP, TransferPeerPort),
+    // before its options are applied and the first block is read. A handler that will not send
+    // to this peer calls DeclineTransfer: the peer gets an error packet with the code and text
+    // (RFC 1350 section 5), and the upload ends with EIdTFTPDeclined carrying the text.
+    std::function<void(TObject* Sender)> OnTransferPeer;
+    void DeclineTransfer(uint16_t code, const std::string& text);
 
     // A flag that another thread, or a signal handler, sets to end the upload: it is looked at
     // before every wait and at least every TFTPAbortPollTime ms during one, and once set the
@@ -130,6 +148,9 @@ private:
     int32_t FRequestWait = 0;
     int32_t FRequestRetryTime = TFTPDefaultRequestRetryTime;
     bool FRideOutLinkFailures = false;
+    bool FDeclined = false;
+    uint16_t FDeclineCode = 0;
+    std::string FDeclineText;
     const std::atomic<bool>* FAbortFlag = nullptr;
     int32_t FErrorPacketCode = -1;
     std::string FPeerIP;

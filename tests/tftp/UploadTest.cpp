@@ -921,16 +921,57 @@ TEST(Upload, ALinkThatIsNotUpYetIsRiddenOutWhileTheRequestWaits) {
     }
 }
 
+TEST(Upload, EachRequestIsAnnouncedAndTheTransferPeerMayBeDeclined) {
+    // A flashing station clears the neighbour entry before every request, and will not flash a
+    // unit it has just flashed: that unit is told so and gets no data.
+    for (const bool decline : {false, true}) {
+        SCOPED_TRACE(decline ? "declined" : "taken");
+        Upload u;
+        u.Server.SilentRequests = 1;
+        u.Start();
+        u.Client.SetRequestRetryTime(50);
+        int announced = 0;
+        u.Client.OnRequest = [&announced](TObject*) { ++announced; };
+        std::string peer;
+        u.Client.OnTransferPeer = [&](TObject* sender) {
+            EXPECT_EQ(sender, &u.Client);
+            peer = u.Client.TransferPeerIP() + ":" + std::to_string(u.Client.TransferPeerPort());
+            if (decline) {
+                u.Client.DeclineTransfer(0, "flashed already");
+            }
+        };
+        const std::string bytes = Pattern(1000);
+        TMemoryStream source(bytes);
+        if (decline) {
+            EXPECT_TRUE(Raises<EIdTFTPDeclined>([&] { u.Client.UploadStream(source, "/"); },
+                                                "flashed already"));
+        } else {
+            u.Client.UploadStream(source, "/");
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(announced, 2);
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Listen).size(), 2u);
+        EXPECT_EQ(peer, "127.0.0.1:" + std::to_string(u.Peer->TransferPort()));
+        if (decline) {
+            EXPECT_EQ(u.DataPackets(), std::vector<std::string>{ErrorPacket(0, "flashed already")});
+        } else {
+            EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2}));
+        }
+        EXPECT_EQ(u.Server.File(), decline ? "" : bytes);
+        EXPECT_EQ(u.Events.back(), "end 1");
+    }
+}
+
 TEST(Upload, AbortFlagEndsEvenALongWait) {
     // The device never answers and the waits are long: the flag, set from another thread, ends
     // the upload within a piece of the wait, with its work scope and its socket closed.
     for (const bool requestWait : {false, true}) {
-        SCOPED_TRACE(requestWait ? "waiting for a device that starts" : "one request");
+        SCOPED_TRACE(requestWait ? "waiting without limit for a device" : "ReceiveTimeout");
         Upload u;
         u.Server.Open = WriteServer::Opening::Silent;
         u.Start();
         u.Client.SetReceiveTimeout(20000);
-        u.Client.SetRequestWait(requestWait ? 20000 : 0);
+        u.Client.SetRequestWait(requestWait ? NoTimeLimit : 0);
         std::atomic<bool> abort{false};
         u.Client.SetAbortFlag(&abort);
         TMemoryStream source(Pattern(5000));

@@ -10,6 +10,8 @@ packages=(
     xvfb xdotool x11-apps imagemagick
     tftpd-hpa atftp curl iproute2 time valgrind strace git
     desktop-file-utils appstream man-db dpkg-dev file
+    # setcap and getcap, for the capability of zeb40-arp-clear in its tests and install checks.
+    libcap2-bin
     # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.
     g++-mingw-w64-x86-64-posix wine wine64
     # Wine's own fonts, among them MS Sans Serif, the Windows window's font.

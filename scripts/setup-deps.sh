@@ -9,6 +9,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     xvfb xdotool x11-apps imagemagick
     tftpd-hpa atftp curl iproute2 time valgrind strace git
+    # The bench tests: file capabilities (setcap).
+    libcap2-bin
     desktop-file-utils appstream man-db dpkg-dev file
     # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.
     g++-mingw-w64-x86-64-posix wine wine64

@@ -58,12 +58,13 @@ std::string LogOf(TChildProcess& process) {
     return text;
 }
 
-// A display of its own for the window: Xvfb, which picks a free number itself.
+// A display of its own for the window: Xvfb, which picks a free number itself. It and the
+// xdotool runs die with the test process, even one killed at a time-out.
 class TVirtualDisplay {
 public:
     TVirtualDisplay()
-        : FServer("/usr/bin/Xvfb",
-                  {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}) {
+        : FServer("/usr/bin/setpriv", {"--pdeathsig", "TERM", "/usr/bin/Xvfb", "-displayfd", "1",
+                                       "-screen", "0", "640x480x24", "-nolisten", "tcp"}) {
         std::string number;
         if (FServer.ReadLine(number, 10000) && !number.empty()) {
             FName = ":" + number;
@@ -76,9 +77,10 @@ public:
     }
     const std::string& Name() const { return FName; }
     TRunResult Xdotool(const std::vector<std::string>& args, int timeoutMs) {
-        std::vector<std::string> command = {"DISPLAY=" + FName, "/usr/bin/xdotool"};
+        std::vector<std::string> command = {"--pdeathsig", "KILL", "/usr/bin/env",
+                                            "DISPLAY=" + FName, "/usr/bin/xdotool"};
         command.insert(command.end(), args.begin(), args.end());
-        return RunProgram("/usr/bin/env", command, timeoutMs);
+        return RunProgram("/usr/bin/setpriv", command, timeoutMs);
     }
     // The first window whose name is exactly name, waited for at most timeoutMs; "" when none.
     std::string FindWindow(const std::string& name, int timeoutMs) {

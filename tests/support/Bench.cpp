@@ -15,6 +15,8 @@ namespace {
 
 constexpr const char* NamePrefix = "zeb40-bench-";
 constexpr int IpTimeoutMs = 10000;
+constexpr const char* SetprivProgram = "/usr/bin/setpriv";
+constexpr const char* EnvProgram = "/usr/bin/env";
 
 // iproute2's ip, wherever this system keeps it; "" when it has none.
 const std::string& IpProgram() {
@@ -77,8 +79,8 @@ std::string TBench::Unavailable() {
         if (::geteuid() != 0) {
             return "the bench needs root (it makes network namespaces)";
         }
-        if (IpProgram().empty()) {
-            return "the bench needs iproute2's ip";
+        if (IpProgram().empty() || ::access(SetprivProgram, X_OK) != 0) {
+            return "the bench needs iproute2's ip and util-linux's setpriv";
         }
         const std::string probe = NamePrefix + std::to_string(::getpid()) + "-probe";
         std::string failure;
@@ -213,17 +215,18 @@ void TBench::HostLinkUp() {
 
 std::vector<std::string> TBench::HostCommand(const std::vector<std::string>& command,
                                              const TRunAs& as) const {
-    std::vector<std::string> args = {"netns", "exec", FHost};
+    // Every process of the bench dies with the test process, even one killed at a time-out.
+    std::vector<std::string> args = {"netns", "exec", FHost, SetprivProgram, "--pdeathsig", "KILL"};
     if (!as.User.empty()) {
         const passwd* user = ::getpwnam(as.User.c_str());
         if (user == nullptr) {
             throw std::runtime_error("bench: no user " + as.User);
         }
-        args.insert(args.end(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(user->pw_uid),
-                                 "--regid=" + std::to_string(user->pw_gid), "--init-groups",
-                                 "/usr/bin/env", "-i"});
+        args.insert(args.end(),
+                    {"--reuid=" + std::to_string(user->pw_uid),
+                     "--regid=" + std::to_string(user->pw_gid), "--init-groups", EnvProgram, "-i"});
     } else {
-        args.push_back("/usr/bin/env");
+        args.push_back(EnvProgram);
     }
     if (!as.Folder.empty()) {
         args.insert(args.end(), {"--chdir", as.Folder});
@@ -245,7 +248,8 @@ TRunResult TBench::RunInHost(const std::vector<std::string>& command, int timeou
 
 TChildProcess& TBench::StartInUnit(int unit, const std::vector<std::string>& command) {
     CheckUnit(unit);
-    std::vector<std::string> args = {"netns", "exec", UnitNamespace(unit)};
+    std::vector<std::string> args = {"netns",        "exec",        UnitNamespace(unit),
+                                     SetprivProgram, "--pdeathsig", "KILL"};
     args.insert(args.end(), command.begin(), command.end());
     return *FProcesses.emplace_back(std::make_unique<TChildProcess>(IpProgram(), args));
 }

@@ -58,6 +58,7 @@ void RemoveNamespace(const std::string& name) {
 
 // Benches whose test process no longer runs (killed at a time-out, so its destructor never ran).
 void SweepAbandoned() {
+    std::vector<std::string> abandoned;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/run/netns", error)) {
         const std::string name = entry.path().filename().string();
@@ -67,8 +68,11 @@ void SweepAbandoned() {
         const pid_t owner =
             pid_t(std::atol(name.c_str() + std::char_traits<char>::length(NamePrefix)));
         if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) {
-            RemoveNamespace(name);
+            abandoned.push_back(name);
         }
+    }
+    for (const std::string& name : abandoned) {
+        RemoveNamespace(name);
     }
 }
 

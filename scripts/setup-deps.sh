@@ -12,6 +12,8 @@ packages=(
     # The bench tests: file capabilities (setcap).
     libcap2-bin
     desktop-file-utils appstream man-db dpkg-dev file
+    # setcap and getcap, for the capability of zeb40-arp-clear in its tests and install checks.
+    libcap2-bin
     # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.
     g++-mingw-w64-x86-64-posix wine wine64
     # Wine's own fonts, among them MS Sans Serif, the Windows window's font.

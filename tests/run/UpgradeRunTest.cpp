@@ -227,8 +227,10 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
             fs::create_directory(scratch / "nothing");
         }
         std::optional<TSearchPath> noTool;
+        std::optional<THelperFoldersStandIn> noHelper;
         if (!c.ArpTool) {
             noTool.emplace(scratch / "nothing");
+            noHelper.emplace();
         }
 #endif
         std::optional<TChangingProbe> probe;

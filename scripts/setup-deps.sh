@@ -9,8 +9,6 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     xvfb xdotool x11-apps imagemagick
     tftpd-hpa atftp curl iproute2 time valgrind strace git
-    # The bench tests: file capabilities (setcap).
-    libcap2-bin
     desktop-file-utils appstream man-db dpkg-dev file
     # setcap and getcap, for the capability of zeb40-arp-clear in its tests and install checks.
     libcap2-bin

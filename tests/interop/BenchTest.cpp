@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using TWallClock = std::chrono::system_clock;
 
-// The Qt window of this build ("" when it is built without Qt), and where zeb40-arp-clear is
-// built beside it (the window finds it there).
+// The Qt window of this build ("" when it is built without Qt), and zeb40-arp-clear, built beside
+// it (the window finds it there).
 const char* const UpgradeProgram = ZEB40_UPGRADE_PROGRAM;
 const char* const ArpClearProgram = ZEB40_ARP_CLEAR_PROGRAM;
 constexpr const char* WindowTitle = "Corvane ZEB40 Upgrade Tools";
@@ -274,9 +274,6 @@ TEST(Bench, WindowFlashesUnitAfterUnitAsRoot) {
     if (const std::string why = WindowUnavailable(); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    if (::access(ArpClearProgram, X_OK) != 0) {
-        std::cout << "bench: " << ArpClearProgram << " is not built\n";
-    }
     TBench bench(TBenchLink::Switch, 2);
     TScratchDir work;
     const std::string bytes = TestBytes(524289, 42);
@@ -308,14 +305,10 @@ TEST(Bench, WindowFlashesUnitAfterUnitAsNormalUser) {
     fs::permissions(programs, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
     fs::copy_file(UpgradeProgram, programs + "/zeb40-upgrade");
-    if (::access(ArpClearProgram, X_OK) == 0) {
-        fs::copy_file(ArpClearProgram, programs + "/zeb40-arp-clear");
-        const TRunResult granted = RunProgram(
-            "/usr/sbin/setcap", {"cap_net_admin+ep", programs + "/zeb40-arp-clear"}, 5000);
-        ASSERT_EQ(granted.Status, 0) << "setcap: " << granted.Err;
-    } else {
-        std::cout << "bench: " << ArpClearProgram << " is not built\n";
-    }
+    fs::copy_file(ArpClearProgram, programs + "/zeb40-arp-clear");
+    const TRunResult granted =
+        RunProgram("/usr/sbin/setcap", {"cap_net_admin+ep", programs + "/zeb40-arp-clear"}, 5000);
+    ASSERT_EQ(granted.Status, 0) << "setcap: " << granted.Err;
     FlashUnitAfterUnit(bench, programs + "/zeb40-upgrade",
                        MakeDesktopUser(work / "user", "nobody", work / "fw.bin"), bytes,
                        work.Path());

@@ -80,6 +80,10 @@ public:
     TChildProcess* StartSim(int unit, const std::string& program, const std::string& folder,
                             const std::vector<std::string>& extraArgs = {});
 
+    // Waits until no process runs in the host's namespace (one that a program started detached
+    // has ended too); false when one still does after timeoutMs.
+    bool WaitHostIdle(int timeoutMs);
+
     std::vector<TNeighbour> HostNeighbours();
     // The host's neighbour table as ip prints it, for a failure's message.
     std::string HostNeighbourText();

@@ -85,14 +85,11 @@ for program in "${programs[@]}"; do
     source=$(zcat "$page")
     grep -q "^\.TH .* \"zeb40 $version\"" <<<"$source" || fail "$program(1) does not carry version $version"
     # The page's OPTIONS section describes the options of the usage text, no more and no fewer
-    # (troff writes the dashes as \-). The window has no usage text: its one option is --version.
+    # (troff writes the dashes as \-).
     described=$(sed -n '/^\.SH OPTIONS/,/^\.SH /p' <<<"$source" |
         grep -o '\\-\\-[a-z][a-z\\-]*' | sed 's/\\-/-/g' | sort -u)
-    if [ "$program" = zeb40-upgrade ]; then
-        usage=--version
-    else
-        usage=$("$build/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
-    fi
+    usage=$(env -u DISPLAY -u WAYLAND_DISPLAY "$build/bin/$program" --help |
+        grep -o -- '--[a-z][a-z-]*' | sort -u)
     [ "$described" = "$usage" ] ||
         fail "$program(1) and its usage text differ:"$'\n'"$(diff <(echo "$usage") <(echo "$described"))"
 done

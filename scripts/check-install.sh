@@ -4,7 +4,8 @@
 #  - the desktop entry, the AppStream metadata and the manual pages pass their validators, and the
 #    manual pages name every option the programs' --help lists;
 #  - `cpack -G DEB` builds a package of those files under /usr, with dependencies found by
-#    dpkg-shlibdeps and no maintainer scripts;
+#    dpkg-shlibdeps and no maintainer scripts, a maintainer with an address, a changelog whose
+#    latest entry is this version, and lintian finds no error in it;
 #  - the package unpacked with dpkg -x runs each program's --version, without a display, and all
 #    three print the project's version.
 # With --apt it also installs the package with apt-get and removes it again (root; this changes
@@ -38,6 +39,8 @@ bin/zeb40-flash
 bin/zeb40-sim
 bin/zeb40-upgrade
 share/applications/zeb40-upgrade.desktop
+share/doc/zeb40-upgrade/changelog.gz
+share/doc/zeb40-upgrade/copyright
 share/icons/hicolor/16x16/apps/zeb40-upgrade.png
 share/icons/hicolor/256x256/apps/zeb40-upgrade.png
 share/icons/hicolor/32x32/apps/zeb40-upgrade.png
@@ -113,7 +116,20 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
 done
 [ "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = "Package: zeb40-upgrade Version: $version " ] ||
     fail "the package is not zeb40-upgrade $version"
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+grep -Eqx '[^<>]+ <[^<>@ ]+@[^<>@ ]+>' <<<"$maintainer" || fail "the Maintainer is not NAME <ADDRESS>: $maintainer"
+first=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/zeb40-upgrade/changelog.gz | zcat | sed -n 1p)
+[ "$first" = "zeb40-upgrade ($version) unstable; urgency=medium" ] ||
+    fail "the changelog's latest entry is not $version: $first (packaging/changelog.in)"
+# Debian's own checks: an error fails, a warning is shown. (Its remark that root should not
+# run it is left out.)
+status=0
+report=$(lintian --fail-on error "$deb" 2>&1) || status=$?
+report=$(grep -v '^running with root privileges' <<<"$report" || true)
+[ -z "$report" ] || echo "$report"
+[ $status -eq 0 ] || fail "lintian finds errors in $deb"
 echo "package: $deb, $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
+echo "maintainer: $maintainer"
 echo "depends: $depends"
 echo "recommends: $(dpkg-deb -f "$deb" Recommends)"
 

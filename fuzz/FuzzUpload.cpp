@@ -10,14 +10,16 @@
 //
 // Checked on every run, against a model of the exchange kept here:
 // - the upload succeeds or fails with an exception of the network, TFTP or conversion family;
-// - the request goes once to the device's address and port, every later send to the sender of
-//   the first answer from the device's address, and every later send is a data packet;
+// - before the first answer only the request goes, to the device's address and port, again
+//   only after a time-out; every later send goes to the sender of the first answer from the
+//   device's address and is a data packet, but for "Unknown transfer ID" (error 5) told to
+//   another port of that address for a packet of it that is not an error (RFC 1350 section 4);
 // - the block size is 512 unless the first answer is an option acknowledgement naming another;
 //   no block is larger, and every block before the last new one has exactly that size;
 // - each new block's number is the previous one's plus one (mod 65536), and it follows the first
 //   answer or the acknowledgement of the block before; a resend repeats the packet last sent and
 //   follows a time-out, never a datagram (RFC 1123 section 4.2.3.1); a datagram that is not
-//   taken is answered by nothing; the new blocks carry the image's bytes in order;
+//   taken is answered by nothing but that error; the new blocks carry the image's bytes in order;
 // - a success has sent the whole image, ending with a short block.
 #include "FuzzCheck.h"
 #include "base/Streams.h"
@@ -280,39 +282,73 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return answered && !d.Timeout &&
                (k == first || (k > first && d.IP() == peerIP && d.Port() == peerPort));
     };
+    // A packet of another port of the peer's address, after the first answer: told it belongs to
+    // no transfer of ours, unless it is an error packet itself.
+    const std::string unknownTransfer = MakeErrorPacket(5, "Unknown transfer ID");
+    const auto toldUnknown = [&](size_t k) {
+        const TDatagram& d = events[k].Datagram;
+        return answered && k > first && !d.Timeout && d.IP() == peerIP && d.Port() != peerPort &&
+               d.Bytes.size() >= 4 && Word(d.Bytes, 0) != TFTP_ERROR;
+    };
+    // The event that each send follows: the last one before it.
+    const auto causeOf = [&](size_t send) {
+        size_t k = 0;
+        while (k + 1 < events.size() && events[k + 1].SendsBefore <= send) {
+            ++k;
+        }
+        return k;
+    };
+    size_t unknownTold = 0;
     for (size_t k = 0; k < events.size(); ++k) {
+        const size_t before = events[k].SendsBefore;
         const size_t sendsAfter =
             k + 1 < events.size() ? events[k + 1].SendsBefore : fake.Sends.size();
-        FUZZ_CHECK(events[k].Datagram.Timeout || taken(k) || sendsAfter == events[k].SendsBefore,
-                   "a datagram not taken is answered by nothing");
+        if (events[k].Datagram.Timeout || taken(k) || sendsAfter == before) {
+            continue;
+        }
+        const TDatagram& d = events[k].Datagram;
+        FUZZ_CHECK(toldUnknown(k) && sendsAfter == before + 1 &&
+                       fake.Sends[before].Bytes == unknownTransfer &&
+                       fake.Sends[before].IP == d.IP() && fake.Sends[before].Port == d.Port(),
+                   "a datagram not taken is answered by nothing but \"Unknown transfer ID\"");
+        ++unknownTold;
     }
-    if (fake.Sends.size() == 1) {
-        FUZZ_CHECK(!succeeded, "no success without a block");
+    FUZZ_CHECK(unknownTold <= 16, "\"Unknown transfer ID\" is told a bounded number of times");
+    // Before the first answer only the request goes, again after a time-out only.
+    const size_t requests = answered ? events[first].SendsBefore : fake.Sends.size();
+    for (size_t i = 1; i < requests; ++i) {
+        const TSend& s = fake.Sends[i];
+        FUZZ_CHECK(s.IP == request.IP && s.Port == request.Port && s.Bytes == request.Bytes,
+                   "only the request goes before the first answer");
+        FUZZ_CHECK(events[causeOf(i)].Datagram.Timeout, "the request goes again after a time-out");
+    }
+    if (!answered) {
+        FUZZ_CHECK(!succeeded, "no success without an answer");
         return 0;
     }
-    FUZZ_CHECK(answered, "blocks only after an answer from the device's address");
-    FUZZ_CHECK(events[first].SendsBefore == 1, "the request is sent once");
     const int32_t blockSize = AgreedBlockSize(events[first].Datagram);
 
     std::string sent; // the image bytes of the new blocks, in order
     std::optional<uint16_t> lastBlock;
     bool lastShort = false;
-    size_t trigger = 0; // the event that each send follows: the last one before it
-    for (size_t i = 1; i < fake.Sends.size(); ++i) {
-        while (trigger + 1 < events.size() && events[trigger + 1].SendsBefore <= i) {
-            ++trigger;
-        }
+    const TSend* lastData = nullptr;
+    for (size_t i = requests; i < fake.Sends.size(); ++i) {
+        const size_t trigger = causeOf(i);
         const TDatagram& cause = events[trigger].Datagram;
         const TSend& s = fake.Sends[i];
+        if (s.Bytes == unknownTransfer && toldUnknown(trigger)) {
+            continue; // checked above
+        }
         FUZZ_CHECK(s.IP == peerIP && s.Port == peerPort, "data go to the transfer peer only");
         FUZZ_CHECK(s.Bytes.size() >= 4 && Word(s.Bytes, 0) == TFTP_DATA, "sends are data");
         const size_t payload = s.Bytes.size() - 4;
         FUZZ_CHECK(payload <= static_cast<size_t>(blockSize), "no block beyond the block size");
         const uint16_t number = Word(s.Bytes, 2);
-        if (i > 1 && s.Bytes == fake.Sends[i - 1].Bytes) {
+        if (lastData != nullptr && s.Bytes == lastData->Bytes) {
             FUZZ_CHECK(cause.Timeout, "a block goes again after a time-out only");
             continue;
         }
+        lastData = &s;
         FUZZ_CHECK(!cause.Timeout && taken(trigger), "a new block answers a datagram taken");
         if (lastBlock) {
             FUZZ_CHECK(!lastShort, "nothing new after the short block");

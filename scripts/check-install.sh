@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Checks what the default build installs and packs:
 #  - `cmake --install` into a scratch DESTDIR under another prefix gives exactly the expected files;
+#    as root and without DESTDIR (into a scratch prefix) it gives zeb40-arp-clear the capability
+#    cap_net_admin;
 #  - the desktop entry, the AppStream metadata and the manual pages pass their validators, and the
-#    manual pages name every option the programs' --help lists;
+#    manual pages name every option the programs' --help lists (zeb40-arp-clear's, the exit
+#    statuses of its usage text);
 #  - `cpack -G DEB` builds a package of those files under /usr, with dependencies found by
-#    dpkg-shlibdeps and no maintainer scripts, a maintainer with an address, a changelog whose
-#    latest entry is this version, and lintian finds no error in it;
+#    dpkg-shlibdeps and one maintainer script, the postinst that sets that capability, a
+#    maintainer with an address, a changelog whose latest entry is this version, and lintian
+#    finds no error in it;
 #  - the package unpacked with dpkg -x runs each program's --version, without a display, and all
-#    three print the project's version.
+#    three print the project's version; its zeb40-arp-clear refuses bad arguments with status 64.
 # With --apt it also installs the package with apt-get and removes it again (root; this changes
 # the system, so CI does not use it).
 set -euo pipefail
@@ -34,10 +38,13 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 programs=(zeb40-flash zeb40-sim zeb40-upgrade)
 metainfo=share/metainfo/com.corvane.zeb40_upgrade.metainfo.xml
+arp_clear=libexec/zeb40-upgrade/zeb40-arp-clear
 expected=$(sort <<EOF
 bin/zeb40-flash
 bin/zeb40-sim
 bin/zeb40-upgrade
+$arp_clear
+share/man/man1/zeb40-arp-clear.1.gz
 share/applications/zeb40-upgrade.desktop
 share/doc/zeb40-upgrade/changelog.gz
 share/doc/zeb40-upgrade/copyright
@@ -60,6 +67,14 @@ DESTDIR=$dest cmake --install "$build" --prefix /opt/zeb40 >/dev/null
 [ "$(files_under "$dest")" = "$(sed 's|^|opt/zeb40/|' <<<"$expected")" ] ||
     fail "installed files differ:"$'\n'"$(diff <(sed 's|^|opt/zeb40/|' <<<"$expected") <(files_under "$dest"))"
 root=$dest/opt/zeb40
+[ -z "$(getcap "$root/$arp_clear")" ] || fail "the install into a DESTDIR gave $arp_clear a capability"
+
+if [ "$(id -u)" -eq 0 ]; then
+    step "cmake --install as root, no DESTDIR: the capability of zeb40-arp-clear"
+    cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+    getcap "$scratch/prefix/$arp_clear" | grep -q 'cap_net_admin=ep$' ||
+        fail "cmake --install as root did not give $arp_clear the capability cap_net_admin"
+fi
 
 step "desktop entry, metadata, icons"
 desktop=$root/share/applications/zeb40-upgrade.desktop
@@ -80,7 +95,7 @@ for size in 16 32 256; do
 done
 
 step "manual pages"
-for program in "${programs[@]}"; do
+for program in "${programs[@]}" zeb40-arp-clear; do
     page=$root/share/man/man1/$program.1.gz
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) ||
         fail "man cannot show $program(1)"
@@ -90,9 +105,19 @@ for program in "${programs[@]}"; do
     # The page's OPTIONS section describes the options of the usage text, no more and no fewer
     # (troff writes the dashes as \-).
     described=$(sed -n '/^\.SH OPTIONS/,/^\.SH /p' <<<"$source" |
-        grep -o '\\-\\-[a-z][a-z\\-]*' | sed 's/\\-/-/g' | sort -u)
-    usage=$(env -u DISPLAY -u WAYLAND_DISPLAY "$build/bin/$program" --help |
-        grep -o -- '--[a-z][a-z-]*' | sort -u)
+        { grep -o '\\-\\-[a-z][a-z\\-]*' || true; } | sed 's/\\-/-/g' | sort -u)
+    if [ "$program" = zeb40-arp-clear ]; then
+        # No options; its page lists the exit statuses of its usage text.
+        text=$("$build/bin/$program" 2>&1) && fail "$program without an argument exited with 0"
+        usage=
+        statuses=$(sed -n '/^Exit status:/,$p' <<<"$text" | grep -oE '(: |; )[0-9]+' | grep -oE '[0-9]+')
+        listed=$(sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' <<<"$source" | sed -n 's/^\.B \([0-9]*\)$/\1/p')
+        [ -n "$statuses" ] && [ "$statuses" = "$listed" ] ||
+            fail "$program(1) and its usage text give other exit statuses:"$'\n'"$(diff <(echo "$statuses") <(echo "$listed"))"
+    else
+        usage=$(env -u DISPLAY -u WAYLAND_DISPLAY "$build/bin/$program" --help |
+            grep -o -- '--[a-z][a-z-]*' | sort -u)
+    fi
     [ "$described" = "$usage" ] ||
         fail "$program(1) and its usage text differ:"$'\n'"$(diff <(echo "$usage") <(echo "$described"))"
 done
@@ -109,7 +134,14 @@ listed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }
 [ "$listed" = "$(sed 's|^|usr/|' <<<"$expected")" ] ||
     fail "the package's files differ:"$'\n'"$(diff <(sed 's|^|usr/|' <<<"$expected") <(echo "$listed"))"
 control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed 's|^\./||' | grep -v '^$' | sort | tr '\n' ' ')
-[ "$control" = "control md5sums " ] || fail "the package's control part holds more than control data: $control"
+[ "$control" = "control md5sums postinst " ] ||
+    fail "the package's control part holds other than control data and the postinst: $control"
+dpkg-deb --ctrl-tarfile "$deb" | tar -tv ./postinst | grep -q '^-rwxr-xr-x' || fail "the postinst is not 0755"
+postinst=$(dpkg-deb -I "$deb" postinst)
+grep -q "^program=/usr/$arp_clear\$" <<<"$postinst" || fail "the postinst does not name /usr/$arp_clear"
+grep -q 'setcap cap_net_admin+ep "$program"' <<<"$postinst" || fail "the postinst does not set the capability"
+sh -n <<<"$postinst" || fail "the postinst is not a valid shell script"
+grep -q '\blibcap2-bin\b' <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "the package does not recommend libcap2-bin"
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
     grep -q "\b$library\b" <<<"$depends" || fail "Depends lacks $library: $depends"
@@ -150,9 +182,23 @@ check_versions() {
     done
 }
 
+# zeb40-arp-clear below root is stripped and refuses what is not one plain dotted quad with 64,
+# before it looks at any table.
+check_arp_clear() {
+    local program=$1/$arp_clear status
+    file "$program" | grep -q ', stripped' || fail "$program is not stripped"
+    for arguments in "" "default" "10.0.0.0/8" "010.0.0.7" "10.0.0.7 10.0.0.8"; do
+        status=0
+        # shellcheck disable=SC2086 # the words are the arguments
+        env -i "$program" $arguments 2>/dev/null || status=$?
+        [ $status -eq 64 ] || fail "$program '$arguments' exited with $status, not 64"
+    done
+}
+
 step "dpkg -x and --version from there"
 dpkg -x "$deb" "$scratch/unpacked"
 check_versions "$scratch/unpacked/usr/bin"
+check_arp_clear "$scratch/unpacked/usr"
 
 if [ $apt -eq 1 ]; then
     step "apt-get install and remove"
@@ -161,6 +207,9 @@ if [ $apt -eq 1 ]; then
     [ "$(dpkg-query -W -f='${Status}' zeb40-upgrade)" = "install ok installed" ] ||
         fail "apt-get did not install the package"
     check_versions /usr/bin
+    check_arp_clear /usr
+    getcap "/usr/$arp_clear" | grep -q 'cap_net_admin=ep$' ||
+        fail "the postinst did not give /usr/$arp_clear the capability cap_net_admin"
     man -w zeb40-upgrade >/dev/null || fail "man does not find the installed zeb40-upgrade(1)"
     apt-get remove -y -qq zeb40-upgrade >/dev/null
     ! dpkg-query -W zeb40-upgrade >/dev/null 2>&1 || fail "apt-get remove left the package known to dpkg"

@@ -15,6 +15,8 @@ packages=(
     desktop-file-utils appstream man-db dpkg-dev file lintian
     # The README's commands that a normal user runs with sudo run as written by root too.
     sudo
+    # setcap and getcap, for the capability of zeb40-arp-clear in its tests and install checks.
+    libcap2-bin
     # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.
     g++-mingw-w64-x86-64-posix wine wine64
     # Wine's own fonts, among them MS Sans Serif, the Windows window's font.

@@ -55,11 +55,27 @@ struct TCommand {
     friend bool operator==(const TCommand&, const TCommand&) = default;
 };
 
+#if !defined(_WIN32)
+// The folders in which the ARP command looks for the project's own zeb40-arp-clear, in order.
+class THelperFolders {
+public:
+    virtual ~THelperFolders() = default;
+    virtual std::vector<std::string> Folders() = 0;
+};
+
+// The system's: the folder of the running program (/proc/self/exe; a build's bin/), the install's
+// helper folder reached from there (PREFIX/bin/../libexec/zeb40-upgrade, whichever PREFIX the
+// install or the package was given), and the helper folder named at build time.
+extern TSeam<THelperFolders> HelperFolders;
+#endif
+
 // The command that deletes the host's entry for a dotted-quad address from the ARP cache, the
 // address given in its plain form and as an argument of its own; nothing when the system has no
 // such tool.
-// - POSIX: iproute2's "ip neigh flush to ADDRESS", with ip found on the search path (PATH; empty
-//   and relative entries of which are not searched).
+// - Linux: zeb40-arp-clear ADDRESS, the first executable one in HelperFolders; it carries the
+//   capability to change the cache, so it serves users who are not root. Where there is none,
+//   iproute2's "ip neigh flush to ADDRESS" (which needs that right of its user), with ip found on
+//   the search path (PATH; empty and relative entries of which are not searched).
 // - Windows: "arp.exe" with "-d" and the address, found by the shell.
 std::optional<TCommand> ArpCommand(const std::string& address);
 

@@ -1,5 +1,5 @@
 // The upgrade run's services on a POSIX system: the detached start of a program and the ARP
-// command of iproute2.
+// command, zeb40-arp-clear or iproute2's.
 #include "run/RunSeams.h"
 
 #include <cerrno>
@@ -11,6 +11,34 @@
 #include <unistd.h>
 
 namespace {
+
+bool IsExecutableFile(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(name.c_str(), X_OK) == 0;
+}
+
+class TSystemHelperFolders final : public THelperFolders {
+public:
+    std::vector<std::string> Folders() override {
+        std::vector<std::string> folders;
+        std::string self(4096, '\0');
+        const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+        if (length > 0 && static_cast<size_t>(length) < self.size()) {
+            self.resize(static_cast<size_t>(length));
+            const std::string own = self.substr(0, self.rfind('/'));
+            folders.push_back(own);
+            folders.push_back(own + "/" + ZEB40_HELPERS_FROM_BIN);
+        }
+        folders.emplace_back(ZEB40_HELPERS_DIR);
+        return folders;
+    }
+};
+
+THelperFolders& SystemHelperFolders() {
+    static TSystemHelperFolders folders;
+    return folders;
+}
 
 // The full name of a program found on the search path, or the empty text. Only absolute folders
 // are searched: an empty or relative entry would find the program in whatever the current
@@ -39,9 +67,7 @@ std::string FindProgram(const std::string& name) {
         std::string candidate = folder;
         candidate += '/';
         candidate += name;
-        struct stat st {};
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0) {
+        if (IsExecutableFile(candidate)) {
             return candidate;
         }
     }
@@ -94,7 +120,14 @@ void TDetachedLauncher::Start(const std::string& program,
     }
 }
 
+TSeam<THelperFolders> HelperFolders(&SystemHelperFolders);
+
 std::optional<TCommand> ArpCommand(const std::string& address) {
+    for (const std::string& folder : HelperFolders().Folders()) {
+        if (const std::string helper = folder + "/zeb40-arp-clear"; IsExecutableFile(helper)) {
+            return TCommand{helper, {address}};
+        }
+    }
     const std::string program = FindProgram("ip");
     if (program.empty()) {
         return std::nullopt;

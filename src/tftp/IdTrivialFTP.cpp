@@ -15,6 +15,26 @@ using Clock = std::chrono::steady_clock;
 // port (an ICMP "port unreachable"): about the past, and nothing the transfer peer said.
 constexpr int32_t WSAEConnReset = 10054;
 
+// The most "Unknown transfer ID" answers of one upload: enough for every extra transfer that the
+// repeated requests may have opened, and a bound on what a flood of the device's datagrams draws.
+constexpr int TFTPMaxUnknownTransferAnswers = 16;
+
+// Failures of a send or receive that say the way to the device is not there yet: the link is
+// down or the interface has no address, no route leads to the network or the host, or the
+// system has no buffer for the datagram (a link that is down keeps its queue full).
+bool IsLinkFailure(int32_t error) {
+    switch (error) {
+    case 10049: // WSAEADDRNOTAVAIL
+    case 10050: // WSAENETDOWN
+    case 10051: // WSAENETUNREACH
+    case 10055: // WSAENOBUFS
+    case 10065: // WSAEHOSTUNREACH
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Closes the upload on every path once its work scope is open: the work scope first, then the
 // socket. A failure already on its way to the caller goes on unchanged; an exception of the
 // OnWorkEnd handler is passed on only when the upload itself succeeded.
@@ -122,6 +142,7 @@ public:
     TUpload(TIdTrivialFTP& client, TStream& source, const std::string& remoteFile)
         : FClient(client), FSource(source),
           FRequest(MakeWriteRequest(remoteFile, client.FTransferMode, client.FRequestedBlockSize)),
+          FUnknownTransfer(MakeErrorPacket(TFTPErrorUnknownTransferId, TFTPUnknownTransferIdText)),
           FPacket(static_cast<size_t>(TFTPDefaultBlockSize + TFTPHeaderSize)),
           FReceived(FPacket.size()) {}
 
@@ -130,8 +151,10 @@ public:
         // Resolved once: the first answer must come from this address.
         FRequestIP = GlobalStack->HostToAddress(FClient.FHost);
         FNow = Clock::now();
+        const int32_t requestWait = FClient.FRequestWait;
         FDeadline =
-            After(FNow, FClient.FRequestWait > 0 ? FClient.FRequestWait : FClient.ReceiveTimeout());
+            After(FNow, requestWait > 0 || requestWait == NoTimeLimit ? requestWait
+                                                                      : FClient.ReceiveTimeout());
         CheckAbort();
         SendRequest();
         while (FState != TState::Done) {
@@ -201,6 +224,10 @@ private:
             if (error == WSAEConnReset) {
                 return false;
             }
+            if (RidingOutLink() && IsLinkFailure(error)) {
+                LinkWait(error);
+                return false;
+            }
             // A datagram too long for the buffer has a sender, and a stranger's is dropped like
             // any other of its datagrams. Every other failure is the socket's own.
             if (error != Id_WSAEMSGSIZE || fromPeer) {
@@ -209,6 +236,7 @@ private:
             return false;
         }
         if (!fromPeer) {
+            AnswerUnknownTransfer();
             return false;
         }
         if (FCount == 0) {
@@ -217,10 +245,45 @@ private:
         return true;
     }
 
+    // RFC 1350 section 4: a datagram of another port of the transfer peer's host, once the
+    // transfer is under way, belongs to a transfer that one of the repeated requests opened; it
+    // is told "Unknown transfer ID", so that the device ends that transfer at once, and ours goes
+    // on undisturbed. Other hosts, error packets and what comes before the first answer are not
+    // answered.
+    void AnswerUnknownTransfer() {
+        if (FState == TState::RequestSent || FCount < TFTPHeaderSize ||
+            FFromIP != FClient.FPeerIP ||
+            FUnknownTransferAnswers >= TFTPMaxUnknownTransferAnswers ||
+            NetBytesToWord(std::string_view(FReceived.data(), 2)) == TFTP_ERROR) {
+            return;
+        }
+        ++FUnknownTransferAnswers;
+        try {
+            FClient.SendBytesTo(FFromIP, FFromPort, FUnknownTransfer.data(),
+                                static_cast<int32_t>(FUnknownTransfer.size()));
+        } catch (const EIdSocketError&) {
+            // A courtesy to the device: its failure is not one of our transfer.
+        }
+    }
+
+    bool RidingOutLink() const {
+        return FClient.FRideOutLinkFailures && FState == TState::RequestSent;
+    }
+
+    void LinkWait(int32_t error) {
+        if (FClient.OnLinkWait) {
+            FClient.OnLinkWait(&FClient, error);
+        }
+    }
+
     void Decide(TEvent event) {
         FNow = Clock::now();
         switch (event) {
         case TEvent::WaitOver:
+            // The last request could not leave: that, not the device, is why nothing came.
+            if (FState == TState::RequestSent && FLinkFailure) {
+                std::rethrow_exception(FLinkFailure);
+            }
             // After the final block the device may have stored the image and restarted before
             // its last acknowledgement reached us: the silence ends the upload as a success.
             // Before it, the device has stopped answering.
@@ -273,6 +336,16 @@ private:
     void TakeFirstAnswer(std::string_view answer, uint16_t opcode) {
         FClient.FPeerIP = FFromIP;
         FClient.FPeerPort = FFromPort;
+        FClient.FDeclined = false;
+        if (FClient.OnTransferPeer) {
+            FClient.OnTransferPeer(&FClient);
+        }
+        if (FClient.FDeclined) {
+            const std::string packet = MakeErrorPacket(FClient.FDeclineCode, FClient.FDeclineText);
+            FClient.SendBytesTo(FClient.FPeerIP, FClient.FPeerPort, packet.data(),
+                                static_cast<int32_t>(packet.size()));
+            throw EIdTFTPDeclined(FClient.FDeclineText);
+        }
         if (FRequests == 1) {
             FTimer.Measure(FNow - FSentAt);
         }
@@ -321,22 +394,51 @@ private:
     }
 
     void SendRequest() {
+        if (FClient.OnRequest) {
+            FClient.OnRequest(&FClient);
+        }
         FSentAt = Clock::now();
         FNow = FSentAt;
-        FClient.SendBytesTo(FRequestIP, FClient.FPort, FRequest.data(),
-                            static_cast<int32_t>(FRequest.size()));
+        try {
+            FClient.SendBytesTo(FRequestIP, FClient.FPort, FRequest.data(),
+                                static_cast<int32_t>(FRequest.size()));
+            if (FLinkFailure) {
+                FLinkFailure = nullptr;
+                LinkWait(0);
+            }
+        } catch (const EIdSocketError& e) {
+            if (!RidingOutLink() || !IsLinkFailure(e.ErrorCode())) {
+                throw;
+            }
+            FLinkFailure = std::current_exception();
+            LinkWait(e.ErrorCode());
+        }
         ++FRequests;
-        FResendAt = FClient.FRequestWait > 0 && FClient.FRequestRetryTime > 0
-                        ? FSentAt + std::chrono::milliseconds(FClient.FRequestRetryTime)
-                        : Clock::time_point::max();
+        // The next request: TFTPFirstRequestRetryTime after the first, then after twice the time
+        // before, at most RequestRetryTime apart.
+        const int32_t ceiling = FClient.FRequestRetryTime;
+        if (ceiling <= 0) {
+            FResendAt = Clock::time_point::max();
+            return;
+        }
+        FRequestInterval =
+            FRequests == 1
+                ? TFTPFirstRequestRetryTime
+                : static_cast<int32_t>(std::min<int64_t>(int64_t{2} * FRequestInterval, ceiling));
+        FRequestInterval = std::min(FRequestInterval, ceiling);
+        FResendAt = FSentAt + std::chrono::milliseconds(FRequestInterval);
     }
 
     TIdTrivialFTP& FClient;
     TStream& FSource;
     TState FState = TState::RequestSent;
     const std::string FRequest;
+    const std::string FUnknownTransfer; // the error packet for another port of the peer's host
     std::string FRequestIP;
-    int FRequests = 0; // times the request was sent
+    int FRequests = 0;               // times the request was sent
+    int32_t FRequestInterval = 0;    // from the last request to the next
+    std::exception_ptr FLinkFailure; // why the last request could not leave, when it could not
+    int FUnknownTransferAnswers = 0;
     int32_t FBlockSize = TFTPDefaultBlockSize;
 
     // The data packet held, built in place: its number, length, and the times it was sent.
@@ -370,6 +472,12 @@ void TIdTrivialFTP::ApplyOptionAck(std::string_view packet) {
     if (OptionAckBlockSize(packet, blockSize)) {
         SetBufferSize(blockSize + TFTPHeaderSize);
     }
+}
+
+void TIdTrivialFTP::DeclineTransfer(uint16_t code, const std::string& text) {
+    FDeclined = true;
+    FDeclineCode = code;
+    FDeclineText = text;
 }
 
 void TIdTrivialFTP::UploadFile(const std::string& localFile, const std::string& remoteFile) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Retransmission of a data block whose acknowledgement is late (RFC 1123 section 4.2.3.2: an
@@ -35,7 +36,17 @@ inline constexpr std::chrono::milliseconds TFTPMaxRetransmitTime{1000};
 // RFC 6298 section 2: G, the granularity of the clock the time-out is counted on; our waits are
 // counted in whole milliseconds.
 inline constexpr std::chrono::milliseconds TFTPClockGranularity{1};
-// The interval at which a request is sent again while RequestWait lasts.
+// The write request goes again while its first answer is awaited (RFC 1350 section 2: the sender
+// of a packet that got no answer times out and sends it again): first this long after it went,
+// then after twice the time before, at most RequestRetryTime apart. Half a second is far above the
+// round trip of a device on the local link (a few milliseconds), so a device that answers at all
+// seldom gets a second request; and it is soon enough to reach a unit that was just swapped in at
+// the same address: the first request may leave before the ARP command has removed the old
+// unit's hardware address (it goes to a unit that is no longer there), the next one is resolved
+// afresh.
+inline constexpr int32_t TFTPFirstRequestRetryTime = 500;
+// The longest interval between two requests: for a device that is still starting, one request a
+// second.
 inline constexpr int32_t TFTPDefaultRequestRetryTime = 1000;
 // The longest piece of a wait while an abort flag is set: the flag is looked at between pieces,
 // so an abort ends the upload this soon, however long the wait.
@@ -47,9 +58,16 @@ public:
     EIdTFTPAborted() : EIdException("Upload aborted") {}
 };
 
+// An upload whose transfer peer the OnTransferPeer handler declined (DeclineTransfer): the peer
+// was told so by an error packet. Not of the EIdTFTPException family: the device did not fail.
+class EIdTFTPDeclined : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
 class TIdTrivialFTP : public TIdUDPClient {
 public:
-    // Port 69, ReceiveTimeout 4000, octet mode, blksize 1500 requested, request sent once.
+    // Port 69, ReceiveTimeout 4000, octet mode, blksize 1500 requested.
     explicit TIdTrivialFTP(TComponent* owner);
 
     TIdTFTPMode TransferMode() const { return FTransferMode; }
@@ -57,17 +75,41 @@ public:
     int32_t RequestedBlockSize() const { return FRequestedBlockSize; }
     void SetRequestedBlockSize(int32_t size) { FRequestedBlockSize = size; }
 
-    // 0 (the default): the write request is sent once and waits ReceiveTimeout for its answer
-    // (RFC 1350 section 4: a device that got it opens a transfer; a second request may open a
-    // second one). Above 0, for a device that may still be starting: the request is sent again
-    // every RequestRetryTime ms until the first answer comes, and the upload gives up with
-    // "Timeout" RequestWait ms after the first request. Either way the first answer fixes the
-    // transfer peer, so the answers of a second transfer, which come from another port, are
-    // dropped. RequestRetryTime of 0 or below sends the request once.
+    // How long the first answer to the write request is awaited: RequestWait ms after the first
+    // request when above 0 (for a device that may still be starting), without limit for
+    // NoTimeLimit (until the abort flag ends the upload), ReceiveTimeout otherwise (0, the
+    // default); then the upload gives up with "Timeout". Meanwhile the request goes again
+    // TFTPFirstRequestRetryTime ms after the first, then after twice the time before, at most
+    // RequestRetryTime ms apart; RequestRetryTime of 0 or below sends it once. Each request that
+    // reaches the device may open a transfer there (RFC 1350 section 4): the first answer fixes
+    // the transfer peer, and a later answer from another port of the same host is told "Unknown
+    // transfer ID" (error 5), so that the device ends that second transfer at once.
     int32_t RequestWait() const { return FRequestWait; }
     void SetRequestWait(int32_t milliseconds) { FRequestWait = milliseconds; }
     int32_t RequestRetryTime() const { return FRequestRetryTime; }
     void SetRequestRetryTime(int32_t milliseconds) { FRequestRetryTime = milliseconds; }
+
+    // For a device whose link is not up yet (a cable straight to a unit that is still powering
+    // up): while the first answer is awaited, a request that cannot leave or a receive that fails
+    // because the network or host is unreachable, the network is down, the address cannot be used
+    // yet or the system is out of buffers, is passed over, OnLinkWait fires with the error, and
+    // the request goes again at its next time (OnLinkWait fires with 0 when a request leaves
+    // after a failed one). When the wait ends with the last request failed
+    // that way, its failure ends the upload instead of "Timeout". Off by default: the failure then
+    // ends the upload at once.
+    bool RideOutLinkFailures() const { return FRideOutLinkFailures; }
+    void SetRideOutLinkFailures(bool value) { FRideOutLinkFailures = value; }
+    std::function<void(TObject* Sender, int32_t errorCode)> OnLinkWait;
+
+    // Fired before each write request goes, the first and every repeat: the place to clear the
+    // host's neighbour entry for a device that may have been swapped for another.
+    std::function<void(TObject* Sender)> OnRequest;
+    // Fired once the first answer has fixed the transfer peer (TransferPeerIP, TransferPeerPort),
+    // before its options are applied and the first block is read. A handler that will not send
+    // to this peer calls DeclineTransfer: the peer gets an error packet with the code and text
+    // (RFC 1350 section 5), and the upload ends with EIdTFTPDeclined carrying the text.
+    std::function<void(TObject* Sender)> OnTransferPeer;
+    void DeclineTransfer(uint16_t code, const std::string& text);
 
     // A flag that another thread, or a signal handler, sets to end the upload: it is looked at
     // before every wait and at least every TFTPAbortPollTime ms during one, and once set the
@@ -105,6 +147,10 @@ private:
     int32_t FRequestedBlockSize = 1500;
     int32_t FRequestWait = 0;
     int32_t FRequestRetryTime = TFTPDefaultRequestRetryTime;
+    bool FRideOutLinkFailures = false;
+    bool FDeclined = false;
+    uint16_t FDeclineCode = 0;
+    std::string FDeclineText;
     const std::atomic<bool>* FAbortFlag = nullptr;
     int32_t FErrorPacketCode = -1;
     std::string FPeerIP;

@@ -68,6 +68,13 @@ std::string MakeDataHeader(uint16_t blockNumber) {
     return WordToNetBytes(TFTP_DATA) + WordToNetBytes(blockNumber);
 }
 
+std::string MakeErrorPacket(uint16_t code, std::string_view text) {
+    std::string packet = WordToNetBytes(TFTP_ERROR) + WordToNetBytes(code);
+    packet += text;
+    packet += '\0';
+    return packet;
+}
+
 void RaiseErrorPacket(std::string_view packet) {
     const uint16_t code = packet.size() > 2 ? NetBytesToWord(packet.substr(2)) : 0;
     std::string text(FieldAt(packet, 4));

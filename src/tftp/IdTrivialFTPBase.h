@@ -40,6 +40,12 @@ std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
                              int32_t requestedBlockSize);
 // A data packet header; the caller appends the data.
 std::string MakeDataHeader(uint16_t blockNumber);
+// RFC 1350 section 5: an error packet, opcode 5, the code and the text closed by a NUL.
+std::string MakeErrorPacket(uint16_t code, std::string_view text);
+
+// RFC 1350 section 5, error code 5: a packet of a transfer that is not ours.
+inline constexpr uint16_t TFTPErrorUnknownTransferId = 5;
+inline constexpr const char* TFTPUnknownTransferIdText = "Unknown transfer ID";
 
 // Raises the exception of an error packet's code with its text; never returns.
 [[noreturn]] void RaiseErrorPacket(std::string_view packet);

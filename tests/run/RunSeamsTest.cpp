@@ -114,6 +114,7 @@ TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
         {"bin", false}, // relative: the current directory's bin
         {":bin:.", false},
     };
+    const THelperFoldersStandIn noHelper;
     for (const auto& c : cases) {
         TRecordingLauncher launcher;
         {
@@ -126,6 +127,45 @@ TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
                 : std::vector<TCommand>{};
         EXPECT_EQ(launcher.Started, expected) << "PATH=" << c.Path;
     }
+#endif
+}
+
+// zeb40-arp-clear carries the capability that ip lacks for a user who is not root: it is taken
+// from the first folder that holds it as an executable file, ip only where none does.
+TEST(ArpCommand, TakesZeb40ArpClearFromTheFirstFolderThatHasItAndIpOtherwise) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Linux only: Windows has arp.exe";
+#else
+    TScratch scratch;
+    for (const char* folder : {"own", "libexec", "plain", "folder", "empty", "bin"}) {
+        fs::create_directory(scratch / folder);
+    }
+    MakeStandIn(scratch / "own/zeb40-arp-clear");
+    MakeStandIn(scratch / "libexec/zeb40-arp-clear");
+    WriteFileText(scratch / "plain/zeb40-arp-clear", "not executable");
+    fs::create_directory(scratch / "folder/zeb40-arp-clear");
+    MakeStandIn(scratch / "bin/ip");
+    const TSearchPath path(scratch / "bin");
+    const TCommand ip{scratch / "bin/ip", {"neigh", "flush", "to", "10.0.0.7"}};
+    const auto helper = [&](const char* folder) {
+        return TCommand{scratch / folder + "/zeb40-arp-clear", {"10.0.0.7"}};
+    };
+    const struct {
+        std::vector<std::string> Folders;
+        TCommand Command;
+    } cases[] = {
+        {{scratch / "own", scratch / "libexec"}, helper("own")},
+        {{scratch / "empty", scratch / "libexec"}, helper("libexec")},
+        {{scratch / "plain", scratch / "folder", scratch / "libexec"}, helper("libexec")},
+        {{scratch / "empty", scratch / "plain"}, ip},
+        {{}, ip},
+    };
+    for (const auto& c : cases) {
+        const THelperFoldersStandIn folders(c.Folders);
+        EXPECT_EQ(ArpCommand("10.0.0.7"), c.Command) << c.Folders.size() << " folders";
+    }
+    // Without a stand-in: the one built beside this test program, as beside the window.
+    EXPECT_EQ(ArpCommand("10.0.0.7"), (TCommand{ZEB40_ARP_CLEAR_PROGRAM, {"10.0.0.7"}}));
 #endif
 }
 

@@ -1,4 +1,5 @@
-// What the tests of the upgrade run replace: the search path and the process launcher.
+// What the tests of the upgrade run replace: the search path, the folders of zeb40-arp-clear and
+// the process launcher.
 #pragma once
 
 #include "run/RunSeams.h"
@@ -10,6 +11,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline std::ostream& operator<<(std::ostream& out, const TCommand& command) {
@@ -63,13 +65,27 @@ private:
     std::string FOld;
 };
 
+// The folders in which the ARP command looks for zeb40-arp-clear, for the life of the object;
+// none by default, so that the one built beside the test programs is not found.
+class THelperFoldersStandIn : public THelperFolders {
+public:
+    explicit THelperFoldersStandIn(std::vector<std::string> folders = {})
+        : FFolders(std::move(folders)) {}
+    std::vector<std::string> Folders() override { return FFolders; }
+
+private:
+    std::vector<std::string> FFolders;
+    TSeamOverride<THelperFolders> FInUse{HelperFolders, *this};
+};
+
 // An executable file that is never run: it stands for a program on the search path.
 inline void MakeStandIn(const std::string& name) {
     WriteFileText(name, "#!/bin/sh\nexit 0\n");
     std::filesystem::permissions(name, std::filesystem::perms::owner_all);
 }
 
-// The ARP tool standing in on a search path of its own, for the life of the object.
+// iproute2's ARP tool standing in on a search path of its own, and no zeb40-arp-clear, for the
+// life of the object.
 class TArpStandIn {
 public:
     explicit TArpStandIn(const TScratch& scratch)
@@ -88,6 +104,7 @@ private:
 
     std::string FFolder;
     TSearchPath FPath;
+    THelperFoldersStandIn FNoHelper;
 };
 
 #endif

@@ -110,6 +110,7 @@ struct TRunCase {
     std::string Address = "127.0.0.1";
     bool ArpTool = true;
     bool SettingsRefused = false; // DORVEX.ini is a folder
+    int SilentRequests = 0;       // requests the device does not hear
     TLog Shown{};                 // "$image" and "$settings" stand for their paths
 };
 
@@ -125,80 +126,86 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
     const TLog begin = {"arp: 127.0.0.1", "button off", "status: Starting upload ......"};
     const TLog finish = {"status: Finish......", "button on", "box: Upgrade Finish.", "close"};
     const std::string block(512, 'x');
-    const TRunCase cases[] = {
-        {.Name = "success, blocks of 512",
-         .Image = std::string(2048, 'a'),
-         .Shown = Join({begin,
-                        {"count: 512 Bytes", "gauge: 25", "count: 1024 Bytes", "gauge: 50",
-                         "count: 1536 Bytes", "gauge: 75", "count: 2048 Bytes", "gauge: 100",
-                         "count: 2048 Bytes", "gauge: 100"},
-                        finish})},
-        {.Name = "success, block size 1500 accepted",
-         .Image = std::string(1000, 'b'),
-         .Open = WriteServer::Opening::OptionAck,
-         .Offered = 1500,
-         .Shown = Join({begin, {"count: 1000 Bytes", "gauge: 100"}, finish})},
-        {.Name = "empty file",
-         .Image = "",
-         .Shown = Join({{"arp: 127.0.0.1", "box: Error", "button off",
-                         "status: Starting upload ......", "count: 0 Bytes", "gauge: 100"},
-                        finish})},
-        // The percentage is taken against the probed size.
-        {.Name = "the file shrank after the probe",
-         .Image = "abc",
-         .AfterProbe = "a",
-         .Shown = Join({begin, {"count: 1 Bytes", "gauge: 33"}, finish})},
-        {.Name = "the file grew after the probe",
-         .Image = "ab",
-         .AfterProbe = "abc",
-         .Shown = Join({begin, {"count: 3 Bytes", "gauge: 150"}, finish})},
+    const TRunCase cases[] =
+    { {.Name = "success, blocks of 512",
+       .Image = std::string(2048, 'a'),
+       .Shown = Join(
+           {begin,
+            {"count: 512 Bytes", "gauge: 25", "count: 1024 Bytes", "gauge: 50", "count: 1536 Bytes",
+             "gauge: 75", "count: 2048 Bytes", "gauge: 100", "count: 2048 Bytes", "gauge: 100"},
+            finish})},
+      {.Name = "success, block size 1500 accepted",
+       .Image = std::string(1000, 'b'),
+       .Open = WriteServer::Opening::OptionAck,
+       .Offered = 1500,
+       .Shown = Join({begin, {"count: 1000 Bytes", "gauge: 100"}, finish})},
+      {.Name = "empty file",
+       .Image = "",
+       .Shown = Join({{"arp: 127.0.0.1", "box: Error", "button off",
+                       "status: Starting upload ......", "count: 0 Bytes", "gauge: 100"},
+                      finish})},
+      // The percentage is taken against the probed size.
+      {.Name = "the file shrank after the probe",
+       .Image = "abc",
+       .AfterProbe = "a",
+       .Shown = Join({begin, {"count: 1 Bytes", "gauge: 33"}, finish})},
+      {.Name = "the file grew after the probe",
+       .Image = "ab",
+       .AfterProbe = "abc",
+       .Shown = Join({begin, {"count: 3 Bytes", "gauge: 150"}, finish})},
 #if !defined(_WIN32) // Windows always has its ARP tool, which the shell finds
-        {.Name = "no ARP tool",
-         .Image = "abc",
-         .ArpTool = false,
-         .Shown =
-             Join({{"button off", "status: Starting upload ......", "count: 3 Bytes", "gauge: 100"},
-                   finish})},
+      {.Name = "no ARP tool",
+       .Image = "abc",
+       .ArpTool = false,
+       .Shown =
+           Join({{"button off", "status: Starting upload ......", "count: 3 Bytes", "gauge: 100"},
+                 finish})},
 #endif
-        {.Name = "device error to the request",
-         .Image = block,
-         .Open = WriteServer::Opening::Error,
-         .Shown =
-             Join({begin, {"status: Access violation", "box: Access violation", "button on"}})},
-        {.Name = "device error at block 2",
-         .Image = block + block + block,
-         .AtBlock2 = ErrorPacket(3, "Disk full"),
-         .Shown = Join({begin,
-                        {"count: 512 Bytes", "gauge: 33", "count: 1024 Bytes", "gauge: 66",
-                         "status: Disk full", "box: Disk full", "button on"}})},
-        {.Name = "time-out",
-         .Image = "abc",
-         .Open = WriteServer::Opening::Silent,
-         .Shown = Join({begin, {"status: Timeout", "box: Timeout", "button on"}})},
-        // The ARP command comes before the probe; the button stays disabled.
-        {.Name = "missing file",
-         .Image = std::nullopt,
-         .Shown = {"arp: 127.0.0.1", "button off", "escaped: Cannot open file $image"}},
-        {.Name = "failure outside the family: a zero-byte datagram",
-         .Image = block + block + block,
-         .AtBlock2 = "",
-         .Shown = Join({begin,
-                        {"count: 512 Bytes", "gauge: 33", "count: 1024 Bytes", "gauge: 66",
-                         "escaped: UDP Receive Error = 0."}})},
-        // An address text that the resolver refuses by its form alone, without asking a name
-        // server (an empty label); it is no dotted quad either.
-        {.Name = "failure outside the family: an address that does not resolve",
-         .Image = "abc",
-         .Address = "192.168.1..100",
-         .Shown = {"button off", "status: Starting upload ......",
-                   "escaped: Socket Error # 11001\r\n"}},
-        {.Name = "refused settings write",
-         .Image = "abc",
-         .SettingsRefused = true,
-         .Shown = Join({begin,
-                        {"count: 3 Bytes", "gauge: 100"},
-                        finish,
-                        {"error: Unable to write to $settings."}})},
+      {.Name = "device error to the request",
+       .Image = block,
+       .Open = WriteServer::Opening::Error,
+       .Shown = Join({begin, {"status: Access violation", "box: Access violation", "button on"}})},
+      {.Name = "device error at block 2",
+       .Image = block + block + block,
+       .AtBlock2 = ErrorPacket(3, "Disk full"),
+       .Shown = Join({begin,
+                      {"count: 512 Bytes", "gauge: 33", "count: 1024 Bytes", "gauge: 66",
+                       "status: Disk full", "box: Disk full", "button on"}})},
+      // A unit just swapped in at the address: the first request went to the hardware address
+      // of the one before, the next one, half a second later, reaches it.
+      {.Name = "the first request lost",
+       .Image = std::string(1000, 'u'),
+       .SilentRequests = 1,
+       .Shown = Join(
+           {begin, {"count: 512 Bytes", "gauge: 51", "count: 1000 Bytes", "gauge: 100"}, finish})},
+      {.Name = "time-out",
+       .Image = "abc",
+       .Open = WriteServer::Opening::Silent,
+       .Shown = Join({begin, {"status: Timeout", "box: Timeout", "button on"}})},
+      // The ARP command comes before the probe; the button stays disabled.
+      {.Name = "missing file",
+       .Image = std::nullopt,
+       .Shown = {"arp: 127.0.0.1", "button off", "escaped: Cannot open file $image"}},
+      {.Name = "failure outside the family: a zero-byte datagram",
+       .Image = block + block + block,
+       .AtBlock2 = "",
+       .Shown = Join({begin,
+                      {"count: 512 Bytes", "gauge: 33", "count: 1024 Bytes", "gauge: 66",
+                       "escaped: UDP Receive Error = 0."}})},
+      // An address text that the resolver refuses by its form alone, without asking a name
+      // server (an empty label); it is no dotted quad either.
+      {.Name = "failure outside the family: an address that does not resolve",
+       .Image = "abc",
+       .Address = "192.168.1..100",
+       .Shown = {"button off", "status: Starting upload ......",
+                 "escaped: Socket Error # 11001\r\n"}},
+      {.Name = "refused settings write",
+       .Image = "abc",
+       .SettingsRefused = true,
+       .Shown = Join({begin,
+                      {"count: 3 Bytes", "gauge: 100"},
+                      finish,
+                      {"error: Unable to write to $settings."}})},
     };
     for (const TRunCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -220,8 +227,10 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
             fs::create_directory(scratch / "nothing");
         }
         std::optional<TSearchPath> noTool;
+        std::optional<THelperFoldersStandIn> noHelper;
         if (!c.ArpTool) {
             noTool.emplace(scratch / "nothing");
+            noHelper.emplace();
         }
 #endif
         std::optional<TChangingProbe> probe;
@@ -237,6 +246,7 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
         WriteServer server;
         server.Open = c.Open;
         server.OfferedBlockSize = c.Offered;
+        server.SilentRequests = c.SilentRequests;
         if (c.AtBlock2) {
             server.OnData = [&c](const DataEvent& data) { return AtBlock2(data, *c.AtBlock2); };
         }
@@ -244,7 +254,8 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
         TIdTrivialFTP tftp(nullptr);
         TUpgradeRun::LoadStoredSettings(tftp);
         tftp.SetPort(peer.ListenPort());
-        tftp.SetReceiveTimeout(300);
+        // Long enough for the second request when the first is lost.
+        tftp.SetReceiveTimeout(c.SilentRequests > 0 ? 1000 : 300);
         TRecordingView view(log);
         TUpgradeRun run(view, tftp);
         view.Run = &run;

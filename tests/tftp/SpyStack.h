@@ -37,6 +37,9 @@ public:
     std::vector<std::string> Lookups;
     // Errors that the next receives fail with, one each, in order; the datagram stays queued.
     std::vector<int32_t> ReceiveFailures;
+    // Errors that the next sends fail with, one each, in order; nothing is sent (recorded in
+    // Sends all the same).
+    std::vector<int32_t> SendFailures;
 
     void RefreshLocalAddresses() override { FReal.RefreshLocalAddresses(); }
     std::string FirstLocalAddress() override { return FReal.FirstLocalAddress(); }
@@ -104,6 +107,12 @@ public:
         Sends.push_back({s, ip, port,
                          std::string(static_cast<const char*>(buffer),
                                      static_cast<size_t>(length > 0 ? length : 0))});
+        FInjectedError = 0;
+        if (!SendFailures.empty()) {
+            FInjectedError = SendFailures.front();
+            SendFailures.erase(SendFailures.begin());
+            return SocketFailure;
+        }
         return FReal.SockSendTo(s, buffer, length, flags, ip, port);
     }
     int32_t SockSetOption(TSocketId s, int32_t level, int32_t name, const void* value,

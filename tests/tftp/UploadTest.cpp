@@ -600,7 +600,15 @@ TEST(Upload, LostBlockGoesAgainAndIsNotMeasured) {
     EXPECT_EQ(u.CopiesOf(3).size(), 1u);
 }
 
-TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
+// The error packets that the peer's socket received, each of them "Unknown transfer ID".
+size_t UnknownTransferAnswers(const std::vector<PeerDatagram>& received) {
+    for (const PeerDatagram& d : received) {
+        EXPECT_EQ(d.Bytes, ErrorPacket(5, "Unknown transfer ID"));
+    }
+    return received.size();
+}
+
+TEST(Upload, StrangersAreIgnoredAndAnotherPortOfTheDeviceIsToldItIsUnknown) {
     Upload u;
     u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
         if (e.Index != 3) {
@@ -636,7 +644,9 @@ TEST(Upload, StrangersAreIgnoredAndNeverAnswered) {
     EXPECT_EQ(u.Events, EventsOf(3000, 512));
     EXPECT_EQ(u.Client.BufferSize(), 516);
     EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort());
-    EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+    // RFC 1350 section 4: the device's other port is told, for each of its packets but the error
+    // packet, the empty datagram and the one too long to read; another address never.
+    EXPECT_EQ(UnknownTransferAnswers(u.Peer->ReceivedOn(PeerSocket::Stranger)), 5u);
     EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
 }
 
@@ -644,7 +654,8 @@ TEST(Upload, NoFloodRestartsTheWait) {
     // Once block 2 (or the final block) is out, the device falls silent and a flood begins: junk
     // from its own transfer port, or the very acknowledgement awaited from a stranger. Only
     // progress restarts the wait: the upload ends ReceiveTimeout after the block went out,
-    // however long the flood lasts, and none of it is answered.
+    // however long the flood lasts. None of it draws a data packet; another port of the device
+    // is told "Unknown transfer ID" a bounded number of times.
     const struct {
         const char* Name;
         PeerSocket Via;
@@ -693,7 +704,8 @@ TEST(Upload, NoFloodRestartsTheWait) {
         EXPECT_GE(Between(copies[0].At, ended), milliseconds(300) - Slack);
         EXPECT_LT(Between(copies[0].At, ended), milliseconds(300) + Margin);
         EXPECT_EQ(u.DataPackets().size(), 1 + copies.size());
-        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Stranger).size(), 0u);
+        EXPECT_EQ(UnknownTransferAnswers(u.Peer->ReceivedOn(PeerSocket::Stranger)),
+                  c.Via == PeerSocket::Stranger ? 16u : 0u);
         EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
     }
 }
@@ -782,16 +794,184 @@ TEST(Upload, RequestIsSentAgainWhileRequestWaitLasts) {
     }
 }
 
+TEST(Upload, ALostRequestGoesAgainHalfASecondLaterAndASecondTransferIsToldItIsUnknown) {
+    // The defaults of the window and of zeb40-flash. The first request is lost (it went to the
+    // hardware address of a unit that was swapped out), or it is answered late from a port of
+    // its own (a second transfer at the device): the second request, half a second later, opens
+    // the transfer, and the late answer's port is told "Unknown transfer ID" once.
+    for (const bool lateAnswer : {false, true}) {
+        SCOPED_TRACE(lateAnswer ? "the first request answered late" : "the first request lost");
+        Upload u;
+        // Block 1 is acknowledged 300 ms late, so that the late answer comes during the transfer.
+        u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Index != 1) {
+                return std::nullopt;
+            }
+            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(1), 300}};
+        };
+        int answered = 0;
+        u.Start([&u, &answered, lateAnswer](const PeerDatagram& d) {
+            if (d.Socket == PeerSocket::Listen && ++answered == 1) {
+                return lateAnswer ? std::vector<PeerSend>{{PeerSocket::Stranger, AckPacket(0), 700}}
+                                  : std::vector<PeerSend>{};
+            }
+            return u.Server.Script()(d);
+        });
+        EXPECT_EQ(u.Client.RequestRetryTime(), 1000);
+        EXPECT_EQ(u.Client.RequestWait(), 0);
+        const std::string bytes = Pattern(3000);
+        TMemoryStream source(bytes);
+        u.Client.UploadStream(source, "/");
+        u.Peer->Stop();
+        const auto requests = u.Peer->ReceivedOn(PeerSocket::Listen);
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].Bytes, requests[0].Bytes);
+        EXPECT_GE(Between(requests[0].At, requests[1].At), milliseconds(500) - Slack);
+        EXPECT_LT(Between(requests[0].At, requests[1].At), milliseconds(500) + Margin);
+        EXPECT_EQ(u.Server.File(), bytes);
+        EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(u.Client.TransferPeerPort(), u.Peer->TransferPort());
+        EXPECT_EQ(UnknownTransferAnswers(u.Peer->ReceivedOn(PeerSocket::Stranger)),
+                  lateAnswer ? 1u : 0u);
+    }
+}
+
+TEST(Upload, RequestsGoAgainAtLongerIntervalsUpToRequestRetryTime) {
+    // No answer: the request goes at 0, 0.5 s, then 1 s apart (RequestRetryTime), until the
+    // wait is over.
+    Upload u;
+    u.Server.Open = WriteServer::Opening::Silent;
+    u.Start();
+    u.Client.SetReceiveTimeout(1600);
+    TMemoryStream source(Pattern(10));
+    EXPECT_TRUE(Raises<EIdTFTPException>([&] { u.Client.UploadStream(source, "/"); }, "Timeout"));
+    u.Peer->Stop();
+    const auto requests = u.Peer->ReceivedOn(PeerSocket::Listen);
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_GE(Between(requests[0].At, requests[1].At), milliseconds(500) - Slack);
+    EXPECT_GE(Between(requests[1].At, requests[2].At), milliseconds(1000) - Slack);
+}
+
+TEST(Upload, ALinkThatIsNotUpYetIsRiddenOutWhileTheRequestWaits) {
+    // A cable straight to a unit that is still powering up: sends fail with "network
+    // unreachable" and the like. Ridden out, they are passed over until the link is there;
+    // otherwise, and once the transfer runs, they end the upload.
+    const struct {
+        const char* Name;
+        bool RideOut;
+        std::vector<int32_t> SendFailures; // of the sends in order; 0 first: the request goes
+        bool Silent;                       // the device never answers
+        int32_t Raised;                    // the socket error the upload ends with; 0: none
+        const char* Timeout;               // or this TFTP failure
+        size_t LinkWaits;
+    } cases[] = {
+        {"link comes up", true, {10051, 10065, 10050, 10049, 10055}, false, 0, nullptr, 6},
+        {"not ridden out", false, {10051}, false, 10051, nullptr, 0},
+        {"never up", true, std::vector<int32_t>(100, 10051), false, 10051, nullptr, 3},
+        {"up, device silent", true, {10051}, true, 0, "Timeout", 2},
+        {"other failure", true, {10013}, false, 10013, nullptr, 0},
+        {"failure in mid-transfer", true, {0, 10051}, false, 10051, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        if (c.Silent) {
+            u.Server.Open = WriteServer::Opening::Silent;
+        }
+        u.Start();
+        StackSpy spy;
+        u.Client.SetRideOutLinkFailures(c.RideOut);
+        u.Client.SetRequestRetryTime(20);
+        u.Client.SetRequestWait(300);
+        std::vector<int32_t> waits;
+        u.Client.OnLinkWait = [&waits](TObject*, int32_t error) { waits.push_back(error); };
+        const std::string bytes = Pattern(1000);
+        TMemoryStream source(bytes);
+        int32_t raised = 0;
+        std::string failure;
+        if (c.SendFailures.front() == 0) {
+            // The request goes; the first data block cannot.
+            u.Client.OnWork = [&spy, &c](TObject*, TWorkMode, int32_t) {
+                spy->SendFailures = {c.SendFailures.begin() + 1, c.SendFailures.end()};
+            };
+        } else {
+            spy->SendFailures = c.SendFailures;
+        }
+        try {
+            u.Client.UploadStream(source, "/");
+        } catch (const EIdSocketError& e) {
+            raised = e.ErrorCode();
+        } catch (const EIdTFTPException& e) {
+            failure = e.Message();
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(raised, c.Raised);
+        EXPECT_EQ(failure, c.Timeout ? c.Timeout : "");
+        EXPECT_EQ(u.Server.File(), c.Raised == 0 && !c.Timeout ? bytes : "");
+        if (std::string(c.Name) == "never up") {
+            EXPECT_GE(waits.size(), c.LinkWaits);
+        } else {
+            // Each failure, then 0 when the link is there.
+            EXPECT_EQ(waits.size(), c.LinkWaits);
+            if (!waits.empty()) {
+                EXPECT_EQ(waits.back(), 0);
+                EXPECT_EQ(waits.front(), c.SendFailures.front());
+            }
+        }
+    }
+}
+
+TEST(Upload, EachRequestIsAnnouncedAndTheTransferPeerMayBeDeclined) {
+    // A flashing station clears the neighbour entry before every request, and will not flash a
+    // unit it has just flashed: that unit is told so and gets no data.
+    for (const bool decline : {false, true}) {
+        SCOPED_TRACE(decline ? "declined" : "taken");
+        Upload u;
+        u.Server.SilentRequests = 1;
+        u.Start();
+        u.Client.SetRequestRetryTime(50);
+        int announced = 0;
+        u.Client.OnRequest = [&announced](TObject*) { ++announced; };
+        std::string peer;
+        u.Client.OnTransferPeer = [&](TObject* sender) {
+            EXPECT_EQ(sender, &u.Client);
+            peer = u.Client.TransferPeerIP() + ":" + std::to_string(u.Client.TransferPeerPort());
+            if (decline) {
+                u.Client.DeclineTransfer(0, "flashed already");
+            }
+        };
+        const std::string bytes = Pattern(1000);
+        TMemoryStream source(bytes);
+        if (decline) {
+            EXPECT_TRUE(Raises<EIdTFTPDeclined>([&] { u.Client.UploadStream(source, "/"); },
+                                                "flashed already"));
+        } else {
+            u.Client.UploadStream(source, "/");
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(announced, 2);
+        EXPECT_EQ(u.Peer->ReceivedOn(PeerSocket::Listen).size(), 2u);
+        EXPECT_EQ(peer, "127.0.0.1:" + std::to_string(u.Peer->TransferPort()));
+        if (decline) {
+            EXPECT_EQ(u.DataPackets(), std::vector<std::string>{ErrorPacket(0, "flashed already")});
+        } else {
+            EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2}));
+        }
+        EXPECT_EQ(u.Server.File(), decline ? "" : bytes);
+        EXPECT_EQ(u.Events.back(), "end 1");
+    }
+}
+
 TEST(Upload, AbortFlagEndsEvenALongWait) {
     // The device never answers and the waits are long: the flag, set from another thread, ends
     // the upload within a piece of the wait, with its work scope and its socket closed.
     for (const bool requestWait : {false, true}) {
-        SCOPED_TRACE(requestWait ? "waiting for a device that starts" : "one request");
+        SCOPED_TRACE(requestWait ? "waiting without limit for a device" : "ReceiveTimeout");
         Upload u;
         u.Server.Open = WriteServer::Opening::Silent;
         u.Start();
         u.Client.SetReceiveTimeout(20000);
-        u.Client.SetRequestWait(requestWait ? 20000 : 0);
+        u.Client.SetRequestWait(requestWait ? NoTimeLimit : 0);
         std::atomic<bool> abort{false};
         u.Client.SetAbortFlag(&abort);
         TMemoryStream source(Pattern(5000));

@@ -20,7 +20,7 @@ const char* const FlashUsage =
     "  --remote NAME     remote file name (\"/\")\n"
     "  --blksize N       block size offered with the blksize option, 8..65464 (1500)\n"
     "  --timeout MS      wait for each answer, in milliseconds (4000)\n"
-    "  --wait SECONDS    send the request every second until the device answers (0: once)\n"
+    "  --wait SECONDS    wait that long for the device and its link to come up (0: --timeout)\n"
     "  --jobs N          transfers at once, 1..64 (all, at most 64)\n"
     "  --allow-empty     send an empty image\n"
     "  --mode octet      the transfer mode; octet is the only one\n"

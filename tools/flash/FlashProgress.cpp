@@ -64,6 +64,8 @@ const char* StateName(TDeviceState state) {
         return "resolving";
     case TDeviceState::Requesting:
         return "requesting";
+    case TDeviceState::NoLink:
+        return "no link";
     case TDeviceState::Sending:
         return "sending";
     case TDeviceState::Sent:

@@ -21,6 +21,7 @@ enum class TDeviceState : uint8_t {
     Queued,     // waiting for a free job
     Resolving,  // its name is being looked up
     Requesting, // the request is out, no answer yet
+    NoLink,     // the request cannot leave yet: no link to the device (--wait rides it out)
     Sending,
     Sent,
     Failed,

@@ -35,6 +35,15 @@ std::string OneLine(const std::string& text) {
     return line.substr(0, line.find_last_not_of(' ') + 1);
 }
 
+// "Network is unreachable (Socket Error # 10051)".
+std::string LinkErrorText(int32_t error) {
+    std::string text = GlobalStack->SocketErrorText(error);
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
+    }
+    return text + " (Socket Error # " + std::to_string(error) + ")";
+}
+
 class EResolveFailure : public Exception {
 public:
     using Exception::Exception;
@@ -60,6 +69,7 @@ struct TDevice {
     std::atomic<TDeviceState> State{TDeviceState::Queued};
     std::atomic<int64_t> Bytes{0};
     std::atomic<int64_t> StartedNs{0}; // since the start of the run
+    std::atomic<int32_t> LinkError{0}; // why the request cannot leave, in NoLink
     // The worker's until State is Sent or Failed; the run's afterwards.
     TDeviceReport Report;
 };
@@ -171,9 +181,16 @@ private:
             client.SetReceiveTimeout(FOptions.TimeoutMs);
             client.SetRequestedBlockSize(FOptions.BlockSize);
             client.SetRequestWait(FOptions.WaitSeconds * 1000);
+            // A unit on a cable of its own may be powered after the run starts: its link comes
+            // up within the wait.
+            client.SetRideOutLinkFailures(FOptions.WaitSeconds > 0);
             client.SetAbortFlag(&FInterrupted);
             client.OnWorkBegin = [&device](TObject*, TWorkMode, int32_t) {
                 device.State = TDeviceState::Requesting;
+            };
+            client.OnLinkWait = [&device](TObject*, int32_t error) {
+                device.LinkError = error;
+                device.State = error != 0 ? TDeviceState::NoLink : TDeviceState::Requesting;
             };
             // The engine's counts are 32-bit; the reader's position is the whole count.
             client.OnWork = [&device, &reader](TObject*, TWorkMode, int32_t) {
@@ -195,6 +212,7 @@ private:
         // The handlers hold this upload's reader and device.
         client.OnWorkBegin = nullptr;
         client.OnWork = nullptr;
+        client.OnLinkWait = nullptr;
         report.Bytes = reader.Position();
         report.Seconds = SecondsSince(started);
         device.Bytes = report.Bytes;
@@ -219,7 +237,7 @@ private:
             }
             return lines;
         }
-        size_t counts[6] = {};
+        size_t counts[size_t(TDeviceState::Failed) + 1] = {};
         for (const auto& device : FDevices) {
             const TDeviceState state = device->State;
             ++counts[size_t(state)];
@@ -246,8 +264,11 @@ private:
         std::string text;
         if (FDevices.size() == 1) {
             const TDevice& device = *FDevices.front();
-            text = RedrawLine(ProgressLine(device.Bytes, FImage->Size(), now), FTerminal.Columns,
-                              sequences);
+            const std::string line =
+                device.State == TDeviceState::NoLink
+                    ? "waiting for the link: " + LinkErrorText(device.LinkError)
+                    : ProgressLine(device.Bytes, FImage->Size(), now);
+            text = RedrawLine(line, FTerminal.Columns, sequences);
         } else {
             const std::vector<std::string> lines = BlockLines(now);
             if (!sequences && FLinesDrawn > 0) {

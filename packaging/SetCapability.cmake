@@ -1,0 +1,30 @@
+# Run by `cmake --install` after zeb40-arp-clear is copied: gives it the file capability
+# cap_net_admin, with which the window clears the device's ARP entry for a user who is not root.
+# Only as root, and only into the system itself: a DESTDIR (CPack's staging folder among them) is
+# packed for another machine, whose package sets the capability when it is installed there.
+if(IS_ABSOLUTE "${ZEB40_HELPERS_DIR}")
+    set(program "${ZEB40_HELPERS_DIR}/zeb40-arp-clear")
+else()
+    set(program "${CMAKE_INSTALL_PREFIX}/${ZEB40_HELPERS_DIR}/zeb40-arp-clear")
+endif()
+if(NOT "$ENV{DESTDIR}" STREQUAL "")
+    return()
+endif()
+set(by_hand "the window then cannot clear the ARP entry for a user who is not root; as root, run:\n  setcap cap_net_admin+ep ${program}")
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT uid STREQUAL "0")
+    message(NOTICE "zeb40-arp-clear: not installed as root, so without the capability cap_net_admin: ${by_hand}")
+    return()
+endif()
+find_program(ZEB40_SETCAP setcap PATHS /usr/sbin /sbin NO_CACHE)
+if(NOT ZEB40_SETCAP)
+    message(NOTICE "zeb40-arp-clear: no setcap (Debian's package libcap2-bin) to give it the capability cap_net_admin: ${by_hand}")
+    return()
+endif()
+execute_process(COMMAND ${ZEB40_SETCAP} cap_net_admin+ep ${program}
+                RESULT_VARIABLE failed ERROR_VARIABLE why ERROR_STRIP_TRAILING_WHITESPACE)
+if(failed)
+    message(NOTICE "zeb40-arp-clear: setcap could not give it the capability cap_net_admin (${why}): ${by_hand}")
+else()
+    message(STATUS "Capability: cap_net_admin+ep ${program}")
+endif()

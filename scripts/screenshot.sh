@@ -58,7 +58,7 @@ shoot 1 "$scratch/qt.png" "$binary"
 shoot 1 "$scratch/win32.png" "$root/scripts/wine-gui.sh" "$exe"
 # Side by side, top-aligned, on the desktop's colour.
 convert "$scratch/qt.png" "$scratch/win32.png" -background '#3a6ea5' -gravity north +append \
-    "$shots/window.png"
+    +repage "$shots/window.png"
 echo "screenshot: saved $shots/window.png"
 shoot 2 "$shots/window-scale2.png" "$binary"
 echo "screenshot: saved $shots/window-scale2.png"

@@ -59,14 +59,22 @@ desktop_start() {
     <FocusModel>click</FocusModel>
 </JWM>
 EOF
-    jwm -f "$scratch/jwmrc" >/dev/null 2>&1 &
-    desktop_wm_pid=$!
-    # The manager is up once it has announced itself on the root window.
-    for _ in $(seq 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    # The manager is up once it has announced itself on the root window. One that ended before
+    # that is started again, twice at most.
+    local starts=0 _
+    for _ in $(seq 150); do
+        # (One that ended and is not yet waited for is a zombie, which kill -0 still finds.)
+        if [ -z "$desktop_wm_pid" ] || ! [ -r "/proc/$desktop_wm_pid/status" ] ||
+            grep -q '^State:[[:space:]]*Z' "/proc/$desktop_wm_pid/status"; then
+            [ $starts -lt 3 ] || break
+            starts=$((starts + 1))
+            jwm -f "$scratch/jwmrc" >>"$scratch/jwm.log" 2>&1 &
+            desktop_wm_pid=$!
+        fi
+        [ -n "$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep 'window id')" ] && return 0
         sleep 0.1
     done
-    echo "desktop: the window manager did not start" >&2
+    echo "desktop: the window manager did not start on $DISPLAY: $(cat "$scratch/jwm.log")" >&2
     return 1
 }
 

@@ -101,14 +101,15 @@ public:
     uint32_t HostToNetLong(uint32_t v) override { return v; }
     uint32_t NetToHostLong(uint32_t v) override { return v; }
     int32_t SockRecv(TSocketId, void*, int32_t, int32_t) override { return SocketFailure; }
-    int32_t SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t, std::string& ip,
-                         int32_t& port) override {
+    int32_t SockRecvFromEndpoint(TSocketId socket, void* buffer, int32_t length, int32_t,
+                                 TIdEndpoint& from) override {
         FUZZ_CHECK(socket == FakeSocket && Open, "receives use the open socket");
         FUZZ_CHECK(!Pending.empty() && !Pending.front().Timeout, "receive only after a wait");
         TDatagram d = std::move(Pending.front());
         Pending.pop_front();
-        ip = d.IP();
-        port = d.Port();
+        TIdInAddrBytes address{};
+        DefaultTextToInAddrBytes(d.IP(), address);
+        from = TIdEndpoint::IPv4(address, static_cast<uint16_t>(d.Port()));
         const auto count = static_cast<int32_t>(d.Bytes.size());
         Events.push_back({d, Sends.size()});
         if (count > length) {
@@ -137,12 +138,13 @@ public:
         return ready ? 1 : 0;
     }
     int32_t SockSend(TSocketId, const void*, int32_t, int32_t) override { return SocketFailure; }
-    int32_t SockSendTo(TSocketId socket, const void* buffer, int32_t length, int32_t,
-                       const std::string& ip, int32_t port) override {
+    int32_t SockSendToEndpoint(TSocketId socket, const void* buffer, int32_t length, int32_t,
+                               const TIdEndpoint& to) override {
         FUZZ_CHECK(socket == FakeSocket && Open, "sends use the open socket");
         FUZZ_CHECK(length >= 0, "a send has a length");
         Sends.push_back(
-            {ip, port, std::string(static_cast<const char*>(buffer), static_cast<size_t>(length))});
+            {to.AddressText(), to.Port,
+             std::string(static_cast<const char*>(buffer), static_cast<size_t>(length))});
         return length;
     }
     int32_t SockSetOption(TSocketId, int32_t, int32_t, const void*, int32_t) override { return 0; }

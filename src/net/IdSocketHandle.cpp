@@ -45,7 +45,13 @@ void TIdSocketHandle::ClearState(bool localReset) {
 
 void TIdSocketHandle::SendDatagram(const std::string& ip, int32_t port, const void* buffer,
                                    int32_t size) {
-    const int32_t sent = GlobalStack->SockSendTo(FSocket, buffer, size, 0, ip, port);
+    TIdInAddrBytes bytes{};
+    GlobalStack->TextToInAddrBytes(ip, bytes);
+    SendDatagram(TIdEndpoint::IPv4(bytes, static_cast<uint16_t>(port)), buffer, size);
+}
+
+void TIdSocketHandle::SendDatagram(const TIdEndpoint& to, const void* buffer, int32_t size) {
+    const int32_t sent = GlobalStack->SockSendToEndpoint(FSocket, buffer, size, 0, to);
     if (sent == SocketFailure) {
         if (GlobalStack->LastSocketError() == Id_WSAEMSGSIZE) {
             throw EIdPackageSizeTooBig(IdText::PackageSizeTooBig);
@@ -57,8 +63,17 @@ void TIdSocketHandle::SendDatagram(const std::string& ip, int32_t port, const vo
 }
 
 int32_t TIdSocketHandle::ReceiveDatagram(void* buffer, int32_t capacity, int32_t flags,
+                                         TIdEndpoint& from) {
+    return GlobalStack->SockRecvFromEndpoint(FSocket, buffer, capacity, flags, from);
+}
+
+int32_t TIdSocketHandle::ReceiveDatagram(void* buffer, int32_t capacity, int32_t flags,
                                          std::string& ip, int32_t& port) {
-    return GlobalStack->SockRecvFrom(FSocket, buffer, capacity, flags, ip, port);
+    TIdEndpoint from;
+    const int32_t result = ReceiveDatagram(buffer, capacity, flags, from);
+    ip = GlobalStack->InAddrToText(from.InAddr());
+    port = from.Port;
+    return result;
 }
 
 bool TIdSocketHandle::WaitReadable(int32_t timeout) {

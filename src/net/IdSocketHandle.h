@@ -19,9 +19,14 @@ public:
     virtual void Close(bool localReset);
     virtual int32_t ConnectRemote(int32_t family);
     // One recvfrom; the result (byte count or -1) is returned unchecked.
-    virtual int32_t ReceiveDatagram(void* buffer, int32_t capacity, int32_t flags, std::string& ip,
-                                    int32_t& port);
+    virtual int32_t ReceiveDatagram(void* buffer, int32_t capacity, int32_t flags,
+                                    TIdEndpoint& from);
+    // The same with the sender as text.
+    int32_t ReceiveDatagram(void* buffer, int32_t capacity, int32_t flags, std::string& ip,
+                            int32_t& port);
     // Raises EIdPackageSizeTooBig, EIdSocketError or EIdNotAllBytesSent.
+    void SendDatagram(const TIdEndpoint& to, const void* buffer, int32_t size);
+    // The same to an address given as text (TextToInAddrBytes).
     void SendDatagram(const std::string& ip, int32_t port, const void* buffer, int32_t size);
     // True when data can be read within timeout milliseconds (NoTimeLimit: no limit); a closed
     // handle raises EIdConnClosedGracefully.

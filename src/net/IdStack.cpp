@@ -118,80 +118,32 @@ bool TIdStack::IsOctetText(const std::string& part) {
     return TextToIntDef(part, -1) >= 0 && TextToIntDef(part, 256) < 256;
 }
 
-namespace {
-
-// The plain form every address takes on the wire path: four decimal numbers of one to three
-// digits, each at most 255, joined by three dots. Such text passes the general rule with the same
-// bytes, so it is read directly; anything else takes the general rule.
-bool ParsePlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
-    // Read through local pointers: the byte stores below may alias the string, which would make
-    // the compiler fetch its size and data again for every character.
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    TIdInAddrBytes parts{};
-    for (size_t part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (p == end || *p != '.') {
-                return false;
-            }
-            ++p;
-        }
-        const char* const first = p;
-        unsigned value = 0;
-        while (p != end && p - first < 3 && static_cast<unsigned char>(*p - '0') < 10) {
-            value = value * 10 + static_cast<unsigned>(*p - '0');
-            ++p;
-        }
-        if (p == first || value > 255) {
-            return false;
-        }
-        parts[part] = static_cast<uint8_t>(value);
-    }
-    if (p != end) {
-        return false;
-    }
-    bytes = parts;
-    return true;
-}
-
-// A transfer names the same address in every datagram it sends and receives, so the last
-// conversion each way is kept, per thread. Both conversions are pure functions of their
-// argument: keeping an answer changes none, and no name is looked up here.
-struct TLastAddressText {
-    std::string text; // a plain dotted quad, at most 15 characters: no allocation
-    TIdInAddrBytes bytes{};
-    bool valid = false;
-};
-
-thread_local TLastAddressText LastRead;
-thread_local TLastAddressText LastWritten;
-
-bool ReadPlainDottedQuad(const std::string& text, TIdInAddrBytes& bytes) {
-    if (LastRead.valid && text == LastRead.text) {
-        bytes = LastRead.bytes;
-        return true;
-    }
-    if (!ParsePlainDottedQuad(text, bytes)) {
-        return false;
-    }
-    LastRead.text = text;
-    LastRead.bytes = bytes;
-    LastRead.valid = true;
-    return true;
-}
-
-} // namespace
-
 bool TIdStack::IsDottedQuad(const std::string& text) {
-    TIdInAddrBytes plain{};
-    if (ReadPlainDottedQuad(text, plain)) {
-        return true;
-    }
-    std::string rest = text;
-    const std::string first = CutToken(rest, ".", true);
-    const std::string second = CutToken(rest, ".", true);
-    const std::string third = CutToken(rest, ".", true);
-    return IsOctetText(first) && IsOctetText(second) && IsOctetText(third) && IsOctetText(rest);
+    TIdInAddrBytes bytes{};
+    return ParseDottedQuad(text, bytes);
+}
+
+TIdEndpoint TIdStack::ResolveEndpoint(const std::string& host, int32_t port) {
+    TIdInAddrBytes bytes{};
+    TextToInAddrBytes(HostToAddress(host), bytes);
+    return TIdEndpoint::IPv4(bytes, static_cast<uint16_t>(port));
+}
+
+int32_t TIdStack::SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t flags,
+                               std::string& ip, int32_t& port) {
+    TIdEndpoint from;
+    const int32_t result = SockRecvFromEndpoint(socket, buffer, length, flags, from);
+    ip = InAddrToText(from.InAddr());
+    port = from.Port;
+    return result;
+}
+
+int32_t TIdStack::SockSendTo(TSocketId socket, const void* buffer, int32_t length, int32_t flags,
+                             const std::string& ip, int32_t port) {
+    TIdInAddrBytes bytes{};
+    TextToInAddrBytes(ip, bytes);
+    return SockSendToEndpoint(socket, buffer, length, flags,
+                              TIdEndpoint::IPv4(bytes, static_cast<uint16_t>(port)));
 }
 
 TIdInAddr TIdStack::TextToInAddr(const std::string& text) {
@@ -204,27 +156,11 @@ TIdInAddr TIdStack::TextToInAddr(const std::string& text) {
 }
 
 std::string TIdStack::DefaultInAddrToText(const TIdInAddrBytes& bytes) {
-    // Called for every datagram received: written directly rather than through a format, and
-    // the last answer kept.
-    if (LastWritten.valid && bytes == LastWritten.bytes) {
-        return LastWritten.text;
-    }
-    char text[16];
-    char* end = text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0) {
-            *end++ = '.';
-        }
-        end = std::to_chars(end, text + sizeof(text), unsigned{bytes[i]}).ptr;
-    }
-    LastWritten.text.assign(text, end);
-    LastWritten.bytes = bytes;
-    LastWritten.valid = true;
-    return LastWritten.text;
+    return DottedQuadText(bytes);
 }
 
 void TIdStack::DefaultTextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) {
-    if (ReadPlainDottedQuad(text, bytes)) {
+    if (ParseDottedQuad(text, bytes)) {
         return;
     }
     std::string rest = text;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/Exception.h"
+#include "net/IdEndpoint.h"
 
 #include <array>
 #include <cstdint>
@@ -32,8 +33,6 @@ inline constexpr int32_t Id_WSAEMSGSIZE = 10040;
 using TIdStrings = std::vector<std::string>;
 // An ordered list of socket handles, as SockSelect takes and rewrites it.
 using TIdSocketList = std::vector<TSocketId>;
-// The four bytes of an IPv4 address in network order: first number of the dotted text first.
-using TIdInAddrBytes = std::array<uint8_t, 4>;
 // A numeric IPv4 address whose bytes in memory are TIdInAddrBytes (network byte order).
 struct TIdInAddr {
     uint32_t S_addr = 0;
@@ -79,14 +78,16 @@ public:
     virtual uint32_t NetToHostLong(uint32_t value) = 0;                       // 17
     virtual int32_t SockRecv(TSocketId socket, void* buffer, int32_t length,
                              int32_t flags) = 0; // 18
+    // The text-typed form of SockRecvFromEndpoint.
     virtual int32_t SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t flags,
-                                 std::string& ip, int32_t& port) = 0; // 19
+                                 std::string& ip, int32_t& port); // 19
     virtual int32_t SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
                                TIdSocketList* errorList, int32_t timeout) = 0; // 20
     virtual int32_t SockSend(TSocketId socket, const void* buffer, int32_t length,
                              int32_t flags) = 0; // 21
+    // The text-typed form of SockSendToEndpoint: the text by TextToInAddrBytes.
     virtual int32_t SockSendTo(TSocketId socket, const void* buffer, int32_t length, int32_t flags,
-                               const std::string& ip, int32_t port) = 0; // 22
+                               const std::string& ip, int32_t port); // 22
     virtual int32_t SockSetOption(TSocketId socket, int32_t level, int32_t name, const void* value,
                                   int32_t length) = 0;                                // 23
     virtual TSocketId SockCreate(int32_t family, int32_t type, int32_t protocol) = 0; // 24
@@ -99,6 +100,12 @@ public:
                                 int32_t& port) = 0;                                     // 29
     virtual std::string InAddrToText(const TIdInAddrBytes& bytes) = 0;                  // 30
     virtual void TextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) = 0; // 31
+    // The path of every datagram: the address as a value. The sender of a failed receive is what
+    // the system reported, or no address.
+    virtual int32_t SockSendToEndpoint(TSocketId socket, const void* buffer, int32_t length,
+                                       int32_t flags, const TIdEndpoint& to) = 0; // 32
+    virtual int32_t SockRecvFromEndpoint(TSocketId socket, void* buffer, int32_t length,
+                                         int32_t flags, TIdEndpoint& from) = 0; // 33
 
     // A new stack of the platform's concrete class (TIdStackWinsock).
     static TIdStack* MakeDefaultStack();
@@ -111,6 +118,9 @@ public:
     TSocketId OpenSocket(int32_t type, int32_t protocol);
     // "LOCALHOST" in any case is 127.0.0.1; a dotted quad is kept as written; a name is looked up.
     std::string HostToAddress(const std::string& host);
+    // The host's address by HostToAddress, with the port, as an endpoint: the one look-up of a
+    // host that sends more than one datagram.
+    TIdEndpoint ResolveEndpoint(const std::string& host, int32_t port);
     bool IsDottedQuad(const std::string& text);
     // One part of a dotted quad: an integer by the integer text rule between 0 and 255.
     static bool IsOctetText(const std::string& part);

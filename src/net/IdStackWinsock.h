@@ -133,16 +133,12 @@ public:
     uint32_t NetToHostLong(uint32_t value) override;
     // A datagram longer than length fills the buffer and reports -1 with 10040, as Winsock does.
     int32_t SockRecv(TSocketId socket, void* buffer, int32_t length, int32_t flags) override;
-    int32_t SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t flags,
-                         std::string& ip, int32_t& port) override;
     // At most 64 handles per list (EIdStackSetSizeExceeded before any system call); a handle
     // named twice in a list is one handle of its set. On BSD sockets built on poll(), so
     // descriptors of any value are served; on Windows a real fd_set for select.
     int32_t SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                        int32_t timeout) override;
     int32_t SockSend(TSocketId socket, const void* buffer, int32_t length, int32_t flags) override;
-    int32_t SockSendTo(TSocketId socket, const void* buffer, int32_t length, int32_t flags,
-                       const std::string& ip, int32_t port) override;
     // Socket-level options (level 65535) take their Winsock numbers, as the callers pass them
     // (on BSD sockets they are translated).
     int32_t SockSetOption(TSocketId socket, int32_t level, int32_t name, const void* value,
@@ -154,6 +150,12 @@ public:
     void LocalAddressOf(TSocketId socket, int32_t& family, std::string& ip, int32_t& port) override;
     std::string InAddrToText(const TIdInAddrBytes& bytes) override;
     void TextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) override;
+    int32_t SockSendToEndpoint(TSocketId socket, const void* buffer, int32_t length, int32_t flags,
+                               const TIdEndpoint& to) override;
+    // A datagram longer than length fills the buffer and reports -1 with 10040, as Winsock does;
+    // the sender is reported all the same.
+    int32_t SockRecvFromEndpoint(TSocketId socket, void* buffer, int32_t length, int32_t flags,
+                                 TIdEndpoint& from) override;
 
 private:
     void LoadSocketLibrary();

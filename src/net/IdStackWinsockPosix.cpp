@@ -411,12 +411,11 @@ int32_t TIdStackWinsock::SockRecv(TSocketId socket, void* buffer, int32_t length
     return ReceiveMessage(socket, buffer, length, flags, nullptr);
 }
 
-int32_t TIdStackWinsock::SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t flags,
-                                      std::string& ip, int32_t& port) {
+int32_t TIdStackWinsock::SockRecvFromEndpoint(TSocketId socket, void* buffer, int32_t length,
+                                              int32_t flags, TIdEndpoint& from) {
     sockaddr_in peer = MakeAddress(0, 0, 0);
     const int32_t result = ReceiveMessage(socket, buffer, length, flags, &peer);
-    ip = InAddrToText(BytesOf(peer.sin_addr));
-    port = ntohs(peer.sin_port);
+    from = TIdEndpoint::IPv4(BytesOf(peer.sin_addr), ntohs(peer.sin_port));
     return result;
 }
 
@@ -553,9 +552,12 @@ int32_t TIdStackWinsock::SockSend(TSocketId socket, const void* buffer, int32_t 
         ::send(Descriptor(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL));
 }
 
-int32_t TIdStackWinsock::SockSendTo(TSocketId socket, const void* buffer, int32_t length,
-                                    int32_t flags, const std::string& ip, int32_t port) {
-    const sockaddr_in remote = MakeAddress(AF_INET, TextToInAddr(ip).S_addr, port);
+int32_t TIdStackWinsock::SockSendToEndpoint(TSocketId socket, const void* buffer, int32_t length,
+                                            int32_t flags, const TIdEndpoint& to) {
+    in_addr address{};
+    const TIdInAddrBytes bytes = to.InAddr();
+    std::memcpy(&address.s_addr, bytes.data(), bytes.size());
+    const sockaddr_in remote = MakeAddress(AF_INET, address.s_addr, to.Port);
     if (RefuseNegativeLength(length)) {
         return SocketFailure;
     }

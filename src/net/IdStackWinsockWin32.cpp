@@ -354,8 +354,7 @@ TSocketId TIdStackWinsock::SockAccept(TSocketId socket, std::string& ip, int32_t
     int length = sizeof peer;
     const TSocketId result =
         Adopt(Winsock.accept(Handle(socket), reinterpret_cast<sockaddr*>(&peer), &length));
-    ip = InAddrToText(BytesOf(&peer.sin_addr));
-    port = Winsock.ntohs(peer.sin_port);
+    from = TIdEndpoint::IPv4(BytesOf(&peer.sin_addr), Winsock.ntohs(peer.sin_port));
     return result;
 }
 
@@ -459,8 +458,8 @@ int32_t TIdStackWinsock::SockRecv(TSocketId socket, void* buffer, int32_t length
     return result == SOCKET_ERROR ? Failed() : result;
 }
 
-int32_t TIdStackWinsock::SockRecvFrom(TSocketId socket, void* buffer, int32_t length, int32_t flags,
-                                      std::string& ip, int32_t& port) {
+int32_t TIdStackWinsock::SockRecvFromEndpoint(TSocketId socket, void* buffer, int32_t length,
+                                              int32_t flags, TIdEndpoint& from) {
     sockaddr_in peer = MakeAddress(0, 0, 0);
     int32_t result = SocketFailure;
     if (!RefuseNegativeLength(length)) {
@@ -472,8 +471,7 @@ int32_t TIdStackWinsock::SockRecvFrom(TSocketId socket, void* buffer, int32_t le
             result = Failed();
         }
     }
-    ip = InAddrToText(BytesOf(&peer.sin_addr));
-    port = Winsock.ntohs(peer.sin_port);
+    from = TIdEndpoint::IPv4(BytesOf(&peer.sin_addr), Winsock.ntohs(peer.sin_port));
     return result;
 }
 
@@ -512,9 +510,12 @@ int32_t TIdStackWinsock::SockSend(TSocketId socket, const void* buffer, int32_t 
     return result == SOCKET_ERROR ? Failed() : result;
 }
 
-int32_t TIdStackWinsock::SockSendTo(TSocketId socket, const void* buffer, int32_t length,
-                                    int32_t flags, const std::string& ip, int32_t port) {
-    const sockaddr_in remote = MakeAddress(AF_INET, TextToInAddr(ip).S_addr, port);
+int32_t TIdStackWinsock::SockSendToEndpoint(TSocketId socket, const void* buffer, int32_t length,
+                                            int32_t flags, const TIdEndpoint& to) {
+    u_long address = 0;
+    const TIdInAddrBytes bytes = to.InAddr();
+    std::memcpy(&address, bytes.data(), bytes.size());
+    const sockaddr_in remote = MakeAddress(AF_INET, address, to.Port);
     if (RefuseNegativeLength(length)) {
         return SocketFailure;
     }

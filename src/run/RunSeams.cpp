@@ -1,7 +1,7 @@
 #include "run/RunSeams.h"
 
 #include "base/Streams.h"
-#include "net/IdStack.h"
+#include "net/IdEndpoint.h"
 
 namespace {
 
@@ -35,12 +35,11 @@ uint32_t ProbeImageSize(const std::string& fileName) {
 }
 
 void StartArpCommand(const std::string& address) {
-    if (GlobalStack == nullptr || !GlobalStack->IsDottedQuad(address)) {
+    TIdInAddrBytes bytes{};
+    if (!ParseDottedQuad(address, bytes)) {
         return;
     }
-    TIdInAddrBytes bytes{};
-    GlobalStack->TextToInAddrBytes(address, bytes);
-    if (const std::optional<TCommand> command = ArpCommand(GlobalStack->InAddrToText(bytes))) {
+    if (const std::optional<TCommand> command = ArpCommand(DottedQuadText(bytes))) {
         ProcessLauncher().Start(command->Program, command->Arguments);
     }
 }

@@ -4,6 +4,7 @@
 #include "base/Streams.h"
 #include "net/Idexception.h"
 #include "tftp/IdTrivialFTPBase.h"
+#include "tftp/IdTrivialFTPRules.h"
 #include "tftp/IdUDPClient.h"
 
 #include <atomic>
@@ -12,42 +13,6 @@
 #include <functional>
 #include <string>
 
-// Retransmission of a data block whose acknowledgement is late (RFC 1123 section 4.2.3.2: an
-// adaptive time-out with exponential back-off). The time-out follows the measured round trips as
-// RFC 6298 section 2 computes it, from blocks sent once only (Karn's rule), and doubles for each
-// further send of the same block (RFC 6298 section 5.5), always within these bounds.
-//
-// RFC 6298 section 2.1: the time-out before any round trip has been measured. Only a request
-// sent more than once (see RequestWait) leaves the first block without a measurement.
-inline constexpr std::chrono::milliseconds TFTPInitialRetransmitTime{1000};
-// The floor. The device sits on the local link, where a round trip takes well under a
-// millisecond; the floor covers what the estimate cannot foresee: a device pausing to erase
-// flash, a busy desktop scheduling us late, the 15.6 ms tick of Windows timers. A time-out that
-// fires too early costs one datagram each way (the duplicate acknowledgement it draws is not
-// answered, RFC 1123 section 4.2.3.1), so the floor can sit far below the 1 s that RFC 6298
-// section 2.4 asks of TCP on the Internet. At 100 ms a loss costs a tenth of the second a server
-// waits before it retransmits, and a run of losses gets several tries within ReceiveTimeout.
-inline constexpr std::chrono::milliseconds TFTPMinRetransmitTime{100};
-// The ceiling of the back-off. Doubling relieves a congested path; a local link that has lost
-// several datagrams in a row is not helped by longer silences, while every try counts against
-// ReceiveTimeout: from the floor the tries come after 0.1, 0.3, 0.7, 1.5, 2.5 and 3.5 s, six
-// within the default 4 s. A round trip longer than a second is not one of a working local link.
-inline constexpr std::chrono::milliseconds TFTPMaxRetransmitTime{1000};
-// RFC 6298 section 2: G, the granularity of the clock the time-out is counted on; our waits are
-// counted in whole milliseconds.
-inline constexpr std::chrono::milliseconds TFTPClockGranularity{1};
-// The write request goes again while its first answer is awaited (RFC 1350 section 2: the sender
-// of a packet that got no answer times out and sends it again): first this long after it went,
-// then after twice the time before, at most RequestRetryTime apart. Half a second is far above the
-// round trip of a device on the local link (a few milliseconds), so a device that answers at all
-// seldom gets a second request; and it is soon enough to reach a unit that was just swapped in at
-// the same address: the first request may leave before the ARP command has removed the old
-// unit's hardware address (it goes to a unit that is no longer there), the next one is resolved
-// afresh.
-inline constexpr int32_t TFTPFirstRequestRetryTime = 500;
-// The longest interval between two requests: for a device that is still starting, one request a
-// second.
-inline constexpr int32_t TFTPDefaultRequestRetryTime = 1000;
 // The longest piece of a wait while an abort flag is set: the flag is looked at between pieces,
 // so an abort ends the upload this soon, however long the wait.
 inline constexpr int32_t TFTPAbortPollTime = 50;
@@ -56,13 +21,6 @@ inline constexpr int32_t TFTPAbortPollTime = 50;
 class EIdTFTPAborted : public EIdException {
 public:
     EIdTFTPAborted() : EIdException("Upload aborted") {}
-};
-
-// An upload whose transfer peer the OnTransferPeer handler declined (DeclineTransfer): the peer
-// was told so by an error packet. Not of the EIdTFTPException family: the device did not fail.
-class EIdTFTPDeclined : public EIdException {
-public:
-    using EIdException::EIdException;
 };
 
 class TIdTrivialFTP : public TIdUDPClient {
@@ -127,6 +85,10 @@ public:
     const std::string& TransferPeerIP() const { return FPeerIP; }
     int32_t TransferPeerPort() const { return FPeerPort; }
 
+    // The settings an upload starts with, the server resolved: what UploadStream runs the rules
+    // with.
+    TIdTFTPUploadSettings UploadSettings(const std::string& remoteFile);
+
     // Opens the file read-only and exclusively (EFOpenError before any work event when it cannot)
     // and uploads it from its start.
     void UploadFile(const std::string& localFile, const std::string& remoteFile);
@@ -155,4 +117,5 @@ private:
     int32_t FErrorPacketCode = -1;
     std::string FPeerIP;
     int32_t FPeerPort = 0;
+    TIdEndpoint FPeer;
 };

@@ -5,6 +5,8 @@
 #include "base/TextCase.h"
 #include "net/Idexception.h"
 
+#include <algorithm>
+
 namespace {
 
 // The text of a packet from offset up to the next NUL or the datagram's end; empty when the
@@ -49,7 +51,7 @@ const char* ModeText(TIdTFTPMode mode) {
 }
 
 std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
-                             int32_t requestedBlockSize) {
+                             const TIdTFTPOptions& options) {
     // RFC 1350 section 5 and RFC 2347 section 2: opcode, name, mode, then option name and value,
     // each text closed by a NUL.
     std::string packet = WordToNetBytes(TFTP_WRQ);
@@ -57,11 +59,60 @@ std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
     packet += '\0';
     packet += ModeText(mode);
     packet += '\0';
-    packet += TFTPBlockSizeOption;
-    packet += '\0';
-    packet += std::to_string(requestedBlockSize);
-    packet += '\0';
+    for (const TIdTFTPOption& option : options) {
+        packet += option.Name;
+        packet += '\0';
+        packet += option.Value;
+        packet += '\0';
+    }
     return packet;
+}
+
+std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
+                             int32_t requestedBlockSize) {
+    return MakeWriteRequest(remoteName, mode,
+                            {{TFTPBlockSizeOption, std::to_string(requestedBlockSize)}});
+}
+
+TIdTFTPOptionAck TIdTFTPOptionAck::Read(std::string_view packet, const TIdTFTPOptions& offered) {
+    // RFC 2347 section 2: name NUL value NUL pairs, in any order.
+    TIdTFTPOptionAck ack;
+    size_t offset = 2;
+    while (offset < packet.size()) {
+        size_t valueOffset = 0;
+        const std::string_view name = FieldAt(packet, offset, &valueOffset);
+        const std::string_view value = FieldAt(packet, valueOffset, &offset);
+        const bool asked = std::any_of(offered.begin(), offered.end(), [name](const auto& o) {
+            return SameTextIgnoringCase(o.Name, name);
+        });
+        if (!asked) {
+            ack.FRefused.emplace_back(name);
+        } else if (ack.Find(name) == nullptr) {
+            ack.FOptions.push_back({std::string(name), std::string(value)});
+        }
+    }
+    return ack;
+}
+
+const std::string* TIdTFTPOptionAck::Find(std::string_view name) const {
+    for (const TIdTFTPOption& option : FOptions) {
+        if (SameTextIgnoringCase(option.Name, name)) {
+            return &option.Value;
+        }
+    }
+    return nullptr;
+}
+
+int32_t BlockSizeOptionValue(std::string_view value) {
+    const int32_t size = TextToInt(value);
+    // Below 1 no block would ever be short and the upload would not end; above 65464 the block
+    // and its header no longer fit one UDP datagram (RFC 2348 section 2).
+    if (size < TFTPMinBlockSize || size > TFTPMaxBlockSize) {
+        throw EIdTFTPOptionNegotiationFailed(
+            Format("Block size %d refused by the client: it must lie between %d and %d", size,
+                   TFTPMinBlockSize, TFTPMaxBlockSize));
+    }
+    return size;
 }
 
 std::string MakeDataHeader(uint16_t blockNumber) {
@@ -108,19 +159,10 @@ bool OptionAckBlockSize(std::string_view packet, int32_t& blockSize) {
         size_t valueOffset = 0;
         const std::string_view name = FieldAt(packet, offset, &valueOffset);
         const std::string_view value = FieldAt(packet, valueOffset, &offset);
-        if (!SameTextIgnoringCase(name, TFTPBlockSizeOption)) {
-            continue;
+        if (SameTextIgnoringCase(name, TFTPBlockSizeOption)) {
+            blockSize = BlockSizeOptionValue(value);
+            return true;
         }
-        const int32_t size = TextToInt(value);
-        // Below 1 no block would ever be short and the upload would not end; above 65464 the
-        // block and its header no longer fit one UDP datagram (RFC 2348 section 2).
-        if (size < TFTPMinBlockSize || size > TFTPMaxBlockSize) {
-            throw EIdTFTPOptionNegotiationFailed(
-                Format("Block size %d refused by the client: it must lie between %d and %d", size,
-                       TFTPMinBlockSize, TFTPMaxBlockSize));
-        }
-        blockSize = size;
-        return true;
     }
     return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum TIdTFTPMode : uint8_t { tfNetAscii = 0, tfOctet = 1 };
 
@@ -35,9 +36,47 @@ uint16_t NetBytesToWord(std::string_view bytes);
 
 const char* ModeText(TIdTFTPMode mode);
 
-// The write request: opcode 2, name, mode and the "blksize" option with the requested value.
+// One option of a request (RFC 2347 section 2): its name and its value, both text.
+struct TIdTFTPOption {
+    std::string Name;
+    std::string Value;
+    friend bool operator==(const TIdTFTPOption&, const TIdTFTPOption&) = default;
+};
+// The options a request offers, in the order they are written.
+using TIdTFTPOptions = std::vector<TIdTFTPOption>;
+
+// The write request: opcode 2, name, mode, then each option's name and value in order, every
+// text closed by a NUL.
+std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
+                             const TIdTFTPOptions& options);
+// The same with the "blksize" option alone, carrying the requested value.
 std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
                              int32_t requestedBlockSize);
+
+// An option acknowledgement, read once (RFC 2347 section 3): the options the server took, each
+// with the value it took, in the packet's order.
+class TIdTFTPOptionAck {
+public:
+    // Reads the name and value pairs after the opcode. Only the options that were offered
+    // (names compared in any case) are taken: RFC 2347 section 3 lets a server acknowledge the
+    // options it was asked for, and one it names unasked must not change the transfer; such
+    // names are kept apart, in Refused. A name that comes twice counts once, the first time.
+    static TIdTFTPOptionAck Read(std::string_view packet, const TIdTFTPOptions& offered);
+
+    // The value taken for an offered option (name in any case), or null when the server left it
+    // out.
+    const std::string* Find(std::string_view name) const;
+    const TIdTFTPOptions& Options() const { return FOptions; }
+    const std::vector<std::string>& Refused() const { return FRefused; }
+
+private:
+    TIdTFTPOptions FOptions;
+    std::vector<std::string> FRefused;
+};
+
+// The block size that a "blksize" value names (RFC 2348): EConvertError for a value that is not
+// an integer, EIdTFTPOptionNegotiationFailed for one outside TFTPMinBlockSize..TFTPMaxBlockSize.
+int32_t BlockSizeOptionValue(std::string_view value);
 // A data packet header; the caller appends the data.
 std::string MakeDataHeader(uint16_t blockNumber);
 // RFC 1350 section 5: an error packet, opcode 5, the code and the text closed by a NUL.

@@ -77,20 +77,28 @@ void TIdUDPBase::WriteBroadcastOption(bool enabled, TIdSocketHandle* handle) {
     handle->SetOption(Id_SOL_SOCKET, Id_SO_BROADCAST, &value, sizeof value);
 }
 
-bool TIdUDPBase::ReceiveDatagram(void* buffer, int32_t length, std::string& peerIP,
-                                 int32_t& peerPort, int32_t timeout, int32_t& count) {
+bool TIdUDPBase::ReceiveDatagram(void* buffer, int32_t length, TIdEndpoint& peer, int32_t timeout,
+                                 int32_t& count) {
     if (timeout == -1) {
         timeout = FReceiveTimeout;
     }
     TIdSocketHandle* handle = SocketHandle();
     if (!handle->WaitReadable(timeout)) {
-        peerIP.clear();
-        peerPort = 0;
+        peer = TIdEndpoint();
         count = 0;
         return false;
     }
-    count = handle->ReceiveDatagram(buffer, length, 0, peerIP, peerPort);
+    count = handle->ReceiveDatagram(buffer, length, 0, peer);
     return true;
+}
+
+bool TIdUDPBase::ReceiveDatagram(void* buffer, int32_t length, std::string& peerIP,
+                                 int32_t& peerPort, int32_t timeout, int32_t& count) {
+    TIdEndpoint peer;
+    const bool received = ReceiveDatagram(buffer, length, peer, timeout, count);
+    peerIP = received ? GlobalStack->InAddrToText(peer.InAddr()) : std::string();
+    peerPort = peer.Port;
+    return received;
 }
 
 int32_t TIdUDPBase::ReceiveBytes(void* buffer, int32_t length, std::string& peerIP,
@@ -120,7 +128,9 @@ void TIdUDPBase::SendTextTo(const std::string& host, int32_t port, const std::st
 
 void TIdUDPBase::SendBytesTo(const std::string& host, int32_t port, const void* buffer,
                              int32_t count) {
-    // Resolved on every send: nothing is cached between datagrams.
-    const std::string address = GlobalStack->HostToAddress(host);
-    SocketHandle()->SendDatagram(address, port, buffer, count);
+    SendBytesTo(GlobalStack->ResolveEndpoint(host, port), buffer, count);
+}
+
+void TIdUDPBase::SendBytesTo(const TIdEndpoint& to, const void* buffer, int32_t count) {
+    SocketHandle()->SendDatagram(to, buffer, count);
 }

@@ -39,10 +39,15 @@ public:
     // length, which may be 0, or -1 for a failed receive, for the caller to check) and the
     // sender as the system reports it. Lets a caller look at the sender first, and receive into
     // a buffer it keeps.
+    bool ReceiveDatagram(void* buffer, int32_t length, TIdEndpoint& peer, int32_t timeout,
+                         int32_t& count);
     bool ReceiveDatagram(void* buffer, int32_t length, std::string& peerIP, int32_t& peerPort,
                          int32_t timeout, int32_t& count);
+    // The host is resolved for each datagram: nothing is kept between them.
     void SendTextTo(const std::string& host, int32_t port, const std::string& data);
     void SendBytesTo(const std::string& host, int32_t port, const void* buffer, int32_t count);
+    // To an address already resolved.
+    void SendBytesTo(const TIdEndpoint& to, const void* buffer, int32_t count);
 
 protected:
     void Loaded() override;

@@ -42,11 +42,9 @@ public:
     uint32_t HostToNetLong(uint32_t v) override { return v; }
     uint32_t NetToHostLong(uint32_t v) override { return v; }
     int32_t SockRecv(TSocketId, void*, int32_t, int32_t) override { return 0; }
-    int32_t SockRecvFrom(TSocketId, void*, int32_t, int32_t, std::string& ip,
-                         int32_t& port) override {
+    int32_t SockRecvFromEndpoint(TSocketId, void*, int32_t, int32_t, TIdEndpoint& from) override {
         Calls.push_back("recvfrom");
-        ip = "127.0.0.9";
-        port = 4242;
+        from = TIdEndpoint::IPv4({127, 0, 0, 9}, 4242);
         return 12;
     }
     int32_t SockSelect(TIdSocketList* readList, TIdSocketList*, TIdSocketList*,
@@ -63,10 +61,10 @@ public:
         return result;
     }
     int32_t SockSend(TSocketId, const void*, int32_t, int32_t) override { return 0; }
-    int32_t SockSendTo(TSocketId socket, const void*, int32_t length, int32_t,
-                       const std::string& ip, int32_t port) override {
+    int32_t SockSendToEndpoint(TSocketId socket, const void*, int32_t length, int32_t,
+                               const TIdEndpoint& to) override {
         Calls.push_back("sendto " + std::to_string(socket) + " " + std::to_string(length) + " " +
-                        ip + ":" + std::to_string(port));
+                        to.Text());
         return SendResult;
     }
     int32_t SockSetOption(TSocketId, int32_t, int32_t, const void*, int32_t) override { return 0; }

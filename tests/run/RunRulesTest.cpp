@@ -48,7 +48,6 @@ TEST(UploadPercent, IsTheTruncatedShareOfTheProbedSize) {
 // dotted quad reaches it, in the plain form that the upload sends to; everything else starts
 // nothing.
 TEST(StartArpCommand, OnlyADottedQuadReachesTheArpCommandInItsPlainForm) {
-    const TIdTrivialFTP keepsTheStack(nullptr); // the address is checked by GlobalStack
     TScratch scratch;
 #if !defined(_WIN32)
     const TArpStandIn tool(scratch);

@@ -82,17 +82,16 @@ public:
     int32_t SockRecv(TSocketId s, void* buffer, int32_t length, int32_t flags) override {
         return FReal.SockRecv(s, buffer, length, flags);
     }
-    int32_t SockRecvFrom(TSocketId s, void* buffer, int32_t length, int32_t flags, std::string& ip,
-                         int32_t& port) override {
+    int32_t SockRecvFromEndpoint(TSocketId s, void* buffer, int32_t length, int32_t flags,
+                                 TIdEndpoint& from) override {
         FInjectedError = 0;
         if (!ReceiveFailures.empty()) {
             FInjectedError = ReceiveFailures.front();
             ReceiveFailures.erase(ReceiveFailures.begin());
-            ip = "0.0.0.0";
-            port = 0;
+            from = TIdEndpoint::IPv4({0, 0, 0, 0}, 0);
             return SocketFailure;
         }
-        return FReal.SockRecvFrom(s, buffer, length, flags, ip, port);
+        return FReal.SockRecvFromEndpoint(s, buffer, length, flags, from);
     }
     int32_t SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                        int32_t timeout) override {
@@ -102,9 +101,9 @@ public:
     int32_t SockSend(TSocketId s, const void* buffer, int32_t length, int32_t flags) override {
         return FReal.SockSend(s, buffer, length, flags);
     }
-    int32_t SockSendTo(TSocketId s, const void* buffer, int32_t length, int32_t flags,
-                       const std::string& ip, int32_t port) override {
-        Sends.push_back({s, ip, port,
+    int32_t SockSendToEndpoint(TSocketId s, const void* buffer, int32_t length, int32_t flags,
+                               const TIdEndpoint& to) override {
+        Sends.push_back({s, to.AddressText(), to.Port,
                          std::string(static_cast<const char*>(buffer),
                                      static_cast<size_t>(length > 0 ? length : 0))});
         FInjectedError = 0;
@@ -113,7 +112,7 @@ public:
             SendFailures.erase(SendFailures.begin());
             return SocketFailure;
         }
-        return FReal.SockSendTo(s, buffer, length, flags, ip, port);
+        return FReal.SockSendToEndpoint(s, buffer, length, flags, to);
     }
     int32_t SockSetOption(TSocketId s, int32_t level, int32_t name, const void* value,
                           int32_t length) override {

@@ -1,5 +1,7 @@
 #include "ArpClearRules.h"
 
+#include "net/IdEndpoint.h"
+
 #include <linux/neighbour.h>
 
 #include <algorithm>
@@ -15,45 +17,17 @@ const char* const ArpClearUsage =
     "entries that are kept; 71 other failure; 77 without the capability cap_net_admin.\n";
 
 std::optional<uint32_t> ParsePlainDottedQuad(std::string_view text) {
-    uint32_t address = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0) {
-            if (text.empty() || text.front() != '.') {
-                return std::nullopt;
-            }
-            text.remove_prefix(1);
-        }
-        const size_t digits =
-            std::find_if(text.begin(), text.end(), [](char c) { return c < '0' || c > '9'; }) -
-            text.begin();
-        if (digits == 0 || digits > 3 || (digits > 1 && text.front() == '0')) {
-            return std::nullopt;
-        }
-        uint32_t value = 0;
-        for (size_t i = 0; i < digits; ++i) {
-            value = value * 10 + static_cast<uint32_t>(text[i] - '0');
-        }
-        if (value > 255) {
-            return std::nullopt;
-        }
-        address = address << 8 | value;
-        text.remove_prefix(digits);
-    }
-    if (!text.empty()) {
+    TIdInAddrBytes bytes{};
+    if (!IsPlainDottedQuad(text) || !ParseDottedQuad(text, bytes)) {
         return std::nullopt;
     }
-    return address;
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
+           uint32_t{bytes[3]};
 }
 
 std::string DottedQuad(uint32_t address) {
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        text += std::to_string(address >> shift & 0xFF);
-        if (shift > 0) {
-            text += '.';
-        }
-    }
-    return text;
+    return DottedQuadText({static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+                           static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)});
 }
 
 const char* RefusalOf(uint32_t address, const std::vector<TLocalAddress>& locals,

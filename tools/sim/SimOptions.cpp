@@ -2,6 +2,7 @@
 
 #include "ToolArgs.h"
 #include "base/IntegerText.h"
+#include "net/IdEndpoint.h"
 
 #include <functional>
 #include <map>
@@ -29,28 +30,8 @@ const char* const SimUsage =
     "  --version              the program's version\n";
 
 bool IsLoopbackAddress(const std::string& address) {
-    int octets[4] = {};
-    int count = 0;
-    size_t i = 0;
-    while (count < 4) {
-        const size_t start = i;
-        int value = 0;
-        while (i < address.size() && address[i] >= '0' && address[i] <= '9' && i - start < 3) {
-            value = value * 10 + (address[i] - '0');
-            ++i;
-        }
-        if (i == start || value > 255) {
-            return false;
-        }
-        octets[count++] = value;
-        if (count < 4) {
-            if (i >= address.size() || address[i] != '.') {
-                return false;
-            }
-            ++i;
-        }
-    }
-    return i == address.size() && octets[0] == 127;
+    TIdInAddrBytes bytes{};
+    return ParseDottedQuad(address, bytes) && bytes[0] == 127;
 }
 
 namespace {

@@ -1,0 +1,491 @@
+// The upload's rules that span time, on a wire of virtual time against the scripted write server:
+// retransmission, back-off and Karn's rule, the give-up clock, the request's schedule, the link
+// ridden out, strays and floods. Times are exact, and seconds take no time.
+#include "VirtualWire.h"
+
+#include "net/IdStack.h"
+#include "net/Idexception.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+using namespace tftptest;
+using std::chrono::milliseconds;
+using Times = std::vector<milliseconds>;
+
+// The running totals a source of size bytes in blocks of blockSize reports, one per new block.
+std::vector<std::string> WorkOf(int64_t size, int64_t blockSize) {
+    std::vector<std::string> works;
+    for (int64_t sent = 0;;) {
+        const int64_t n = std::min(blockSize, size - sent);
+        sent += n;
+        works.push_back("work " + std::to_string(sent));
+        if (n < blockSize) {
+            return works;
+        }
+    }
+}
+
+std::vector<std::string> Works(const std::vector<std::string>& events) {
+    std::vector<std::string> works;
+    for (const std::string& e : events) {
+        if (e.rfind("work ", 0) == 0) {
+            works.push_back(e);
+        }
+    }
+    return works;
+}
+
+// The times of a block's copies, from its first.
+Times FromFirst(const Times& times) {
+    Times relative;
+    for (const milliseconds t : times) {
+        relative.push_back(t - times.front());
+    }
+    return relative;
+}
+
+size_t UnknownTransferAnswers(const std::vector<PeerDatagram>& received) {
+    for (const PeerDatagram& d : received) {
+        EXPECT_EQ(d.Bytes, ErrorPacket(5, "Unknown transfer ID"));
+    }
+    return received.size();
+}
+
+// A data event's answer replaced by the sends given, for the events that match.
+template <class Match>
+std::function<std::optional<std::vector<PeerSend>>(const DataEvent&)>
+AnswerWith(Match match, std::vector<PeerSend> sends) {
+    return [match, sends](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (match(e)) {
+            return sends;
+        }
+        return std::nullopt;
+    };
+}
+
+TEST(Rules, StrayAnswersInMidTransferNeitherSkipNorResize) {
+    // Block 2 arrives and, instead of its acknowledgement, the device sends a stray answer. It is
+    // not answered; the held block goes again when its retransmission time has passed (and is
+    // acknowledged then); numbering and block size stay.
+    const struct {
+        const char* Name;
+        std::string Stray;
+    } cases[] = {
+        {"acknowledgement of a block never sent", AckPacket(5)},
+        {"acknowledgement of the block after it", AckPacket(3)},
+        {"acknowledgement of 65535 before any wrap", AckPacket(65535)},
+        {"option acknowledgement of a larger block", OptionAckPacket({{"blksize", "1024"}})},
+        {"option acknowledgement of a smaller block", OptionAckPacket({{"blksize", "100"}})},
+        {"option acknowledgement of no integer", OptionAckPacket({{"blksize", "many"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(3000);
+        u.Server.OnData = AnswerWith([](const DataEvent& e) { return e.Index == 2; },
+                                     {{PeerSocket::Transfer, c.Stray, 0}});
+        ASSERT_TRUE(u.Run().Ok);
+        EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(FromFirst(u.TimesOf(2)), (Times{milliseconds(0), TFTPMinRetransmitTime}));
+        EXPECT_EQ(u.Server.File(), u.Image);
+        EXPECT_EQ(Works(u.Events), WorkOf(3000, 512));
+        EXPECT_EQ(u.Rules->BlockSize(), 512);
+    }
+}
+
+TEST(Rules, OnlyTheFinalBlocksOwnAcknowledgementEndsTheUpload) {
+    // The final block (3 of a 1100-byte source) is lost: the device acknowledges block 2 again.
+    // That is no success; the timer sends the block again, and its own acknowledgement ends the
+    // upload.
+    VirtualUpload u;
+    u.Image = PatternBytes(1100);
+    u.Server.OnData = AnswerWith([](const DataEvent& e) { return e.Index == 3; },
+                                 {{PeerSocket::Transfer, AckPacket(2), 0}});
+    ASSERT_TRUE(u.Run().Ok);
+    EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 3, 3}));
+    EXPECT_EQ(FromFirst(u.TimesOf(3)), (Times{milliseconds(0), TFTPMinRetransmitTime}));
+    EXPECT_EQ(u.Server.File(), u.Image);
+    EXPECT_EQ(Works(u.Events), WorkOf(1100, 512)) << "no work for the retransmission";
+}
+
+TEST(Rules, BlockNumbersWrapAfter65535) {
+    // One-byte blocks: 65537 bytes make blocks 1..65535, 0, 1 and the empty block 2.
+    VirtualUpload u;
+    u.Image = PatternBytes(65537);
+    u.Server.Open = WriteServer::Opening::OptionAck;
+    u.Server.OfferedBlockSize = 1;
+    // Block 0 arrived: acknowledge 65535 again, a duplicate.
+    u.Server.OnData = AnswerWith([](const DataEvent& e) { return e.Index == 65536; },
+                                 {{PeerSocket::Transfer, AckPacket(65535), 0}});
+    ASSERT_TRUE(u.Run().Ok);
+    const auto& data = u.Server.Data();
+    ASSERT_EQ(data.size(), 65539u);
+    EXPECT_EQ(data[65533].Block, 65534);
+    EXPECT_EQ(data[65534].Block, 65535);
+    EXPECT_EQ(data[65535].Block, 0);
+    EXPECT_EQ(data[65536].Block, 0) << "the timer resends block 0, not the duplicate";
+    EXPECT_TRUE(data[65536].Repeat);
+    EXPECT_EQ(data[65537].Block, 1);
+    EXPECT_EQ(data[65538].Block, 2);
+    EXPECT_EQ(data[65538].Length, 0u);
+    EXPECT_EQ(u.Server.File(), u.Image);
+    // One work event per new block: 65538 of them, the last with every byte.
+    const std::vector<std::string> works = Works(u.Events);
+    ASSERT_EQ(works.size(), 65538u);
+    EXPECT_EQ(works.back(), "work 65537");
+    EXPECT_EQ(u.Rules->BlockSize(), 1);
+}
+
+TEST(Rules, SilenceEndsTheUploadAfterReceiveTimeout) {
+    // From one data block on the device answers nothing. The block goes again at its
+    // retransmission times (0.1 s after it, then 0.2 s later), and ReceiveTimeout after it first
+    // went out the upload ends: with "Timeout" before the final block, as a success after it.
+    const struct {
+        const char* Name;
+        int SilentAt; // data packet from which on nothing is answered
+        bool Success;
+    } cases[] = {{"final block unanswered", 6, true}, {"block 3 unanswered", 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(3000);
+        u.Settings.ReceiveTimeout = 400;
+        const int silentAt = c.SilentAt;
+        u.Server.OnData =
+            AnswerWith([silentAt](const DataEvent& e) { return e.Index >= silentAt; }, {});
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Ok, c.Success);
+        EXPECT_EQ(outcome.Message, c.Success ? "" : "Timeout");
+        const Times copies = u.TimesOf(static_cast<uint16_t>(c.SilentAt));
+        EXPECT_EQ(FromFirst(copies),
+                  (Times{milliseconds(0), milliseconds(100), milliseconds(300)}));
+        EXPECT_EQ(outcome.End - copies.front(), milliseconds(400));
+        EXPECT_EQ(u.Blocks().size(), c.SilentAt - 1 + copies.size());
+        EXPECT_EQ(u.Rules->Peer(), VirtualUpload::EndpointOf(PeerSocket::Transfer));
+        if (c.Success) {
+            EXPECT_EQ(u.Server.File(), u.Image);
+        }
+    }
+}
+
+TEST(Rules, LostBlockGoesAgainAndIsNotMeasured) {
+    // Block 2 goes unanswered but for one acknowledgement 650 ms after its first copy; block 4 is
+    // lost once. Each goes again after the retransmission time. Karn's rule: block 2, sent more
+    // than once (at 0, 0.1 and 0.3 s), gives no round trip, so block 3 (acknowledged at once)
+    // sets the time-out back to the floor and block 4 goes again 0.1 s after it. Measured from
+    // its last copy, block 2's round trip of 350 ms would have kept the time-out for block 4 near
+    // 0.35 s (from its first copy, above 0.6 s).
+    VirtualUpload u;
+    u.Image = PatternBytes(3000);
+    u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        if (e.Block == 2 && !e.Repeat) {
+            return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(2), 650}};
+        }
+        if (e.Block == 2 || (e.Block == 4 && !e.Repeat)) {
+            return std::vector<PeerSend>{};
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(u.Run().Ok);
+    EXPECT_EQ(u.Server.File(), u.Image);
+    EXPECT_EQ(Works(u.Events), WorkOf(3000, 512));
+    EXPECT_EQ(FromFirst(u.TimesOf(2)),
+              (Times{milliseconds(0), milliseconds(100), milliseconds(300)}));
+    EXPECT_EQ(FromFirst(u.TimesOf(4)), (Times{milliseconds(0), milliseconds(100)}));
+    EXPECT_EQ(u.TimesOf(3).size(), 1u);
+}
+
+TEST(Rules, NoFloodRestartsTheWait) {
+    // Once block 2 (or the final block) is out, the device falls silent and a flood begins: junk
+    // from its own transfer port, or the very acknowledgement awaited from a stranger. Only
+    // progress restarts the wait: the upload ends ReceiveTimeout after the block went out,
+    // however long the flood lasts. None of it draws a data packet; another port of the device
+    // is told "Unknown transfer ID" a bounded number of times.
+    const struct {
+        const char* Name;
+        PeerSocket Via;
+        size_t Size; // 3000: block 2 of 6; 1000: block 2 is the final one
+        bool Success;
+    } cases[] = {
+        {"junk from the transfer port", PeerSocket::Transfer, 3000, false},
+        {"the awaited acknowledgement from another port", PeerSocket::Stranger, 3000, false},
+        {"the awaited acknowledgement from another address", PeerSocket::StrangerAddress, 3000,
+         false},
+        {"junk after the final block", PeerSocket::Transfer, 1000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(c.Size);
+        u.Settings.ReceiveTimeout = 300;
+        const PeerSocket via = c.Via;
+        u.Server.OnData = [via](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Block != 2) {
+                return std::nullopt;
+            }
+            std::vector<PeerSend> sends;
+            if (e.Repeat) {
+                return sends;
+            }
+            for (int at = 0; at <= 2000; at += 5) {
+                const std::string junk[] = {"\0\x63junk"s, AckPacket(1), AckPacket(0)};
+                sends.push_back(
+                    {via, via == PeerSocket::Transfer ? junk[at % 3] : AckPacket(2), at});
+            }
+            return sends;
+        };
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Ok, c.Success);
+        const Times copies = u.TimesOf(2);
+        EXPECT_EQ(FromFirst(copies), (Times{milliseconds(0), milliseconds(100)}));
+        EXPECT_EQ(outcome.End - copies.front(), milliseconds(300));
+        EXPECT_EQ(u.Blocks().size(), 1 + copies.size());
+        EXPECT_EQ(UnknownTransferAnswers(u.ReceivedOn(PeerSocket::Stranger)),
+                  c.Via == PeerSocket::Stranger ? size_t{TFTPMaxUnknownTransferAnswers} : 0u);
+        EXPECT_EQ(u.ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
+    }
+}
+
+TEST(Rules, OnlyTheRequestedAddressMayAnswerFirst) {
+    // The request goes to 127.0.0.1. An answer from 127.0.0.2 is dropped and nothing is sent
+    // there; the device's own answer, should it come later, opens the transfer.
+    for (const bool deviceAnswers : {false, true}) {
+        SCOPED_TRACE(deviceAnswers ? "127.0.0.2 first, then the device" : "only 127.0.0.2");
+        VirtualUpload u;
+        u.Image = PatternBytes(3000);
+        u.Settings.ReceiveTimeout = 300;
+        u.Server.Open = WriteServer::Opening::OptionAck;
+        u.Server.OfferedBlockSize = 1024;
+        u.Server.OpenVia = deviceAnswers ? PeerSocket::Transfer : PeerSocket::StrangerAddress;
+        u.Script = [&u, deviceAnswers](const PeerDatagram& d) {
+            std::vector<PeerSend> sends = u.Server.Script()(d);
+            if (deviceAnswers && d.Socket == PeerSocket::Listen) {
+                sends[0].DelayMs = 50;
+                sends.insert(sends.begin(),
+                             {PeerSocket::StrangerAddress, OptionAckPacket({{"blksize", "8"}}), 0});
+            }
+            return sends;
+        };
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Ok, deviceAnswers);
+        EXPECT_EQ(outcome.Message, deviceAnswers ? "" : "Timeout");
+        EXPECT_EQ(u.ReceivedOn(PeerSocket::StrangerAddress).size(), 0u);
+        if (deviceAnswers) {
+            EXPECT_EQ(u.Rules->Peer(), VirtualUpload::EndpointOf(PeerSocket::Transfer));
+            EXPECT_EQ(u.Server.File(), u.Image);
+            EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 3}));
+        } else {
+            EXPECT_FALSE(u.Rules->Peer().Known());
+            EXPECT_TRUE(u.Blocks().empty());
+        }
+    }
+}
+
+TEST(Rules, RequestScheduleAndTheWaitForTheFirstAnswer) {
+    // No answer: the request goes 0.5 s after the first, then after twice the time before, at
+    // most RequestRetryTime apart (0 or below: once), until the wait for the first answer is
+    // over: RequestWait when set, ReceiveTimeout otherwise; then "Timeout".
+    const auto ms = [](std::initializer_list<int> values) {
+        Times times;
+        for (const int v : values) {
+            times.emplace_back(v);
+        }
+        return times;
+    };
+    const struct {
+        const char* Name;
+        int32_t ReceiveTimeout, RequestWait, RequestRetryTime;
+        Times Requests;
+        milliseconds End;
+    } cases[] = {
+        {"the defaults", 4000, 0, 1000, ms({0, 500, 1500, 2500, 3500}), milliseconds(4000)},
+        {"a short time-out", 1600, 0, 1000, ms({0, 500, 1500}), milliseconds(1600)},
+        {"the window's short one", 300, 0, 1000, ms({0}), milliseconds(300)},
+        {"sent once", 4000, 0, 0, ms({0}), milliseconds(4000)},
+        {"a ceiling below the first interval", 1000, 0, 300, ms({0, 300, 600, 900}),
+         milliseconds(1000)},
+        {"a longer ceiling", 9000, 0, 4000, ms({0, 500, 1500, 3500, 7500}), milliseconds(9000)},
+        {"RequestWait over ReceiveTimeout", 400, 3000, 1000, ms({0, 500, 1500, 2500}),
+         milliseconds(3000)},
+        {"RequestWait every 100 ms", 400, 1000, 100,
+         ms({0, 100, 200, 300, 400, 500, 600, 700, 800, 900}), milliseconds(1000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(10);
+        u.Server.Open = WriteServer::Opening::Silent;
+        u.Settings.ReceiveTimeout = c.ReceiveTimeout;
+        u.Settings.RequestWait = c.RequestWait;
+        u.Settings.RequestRetryTime = c.RequestRetryTime;
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Message, "Timeout");
+        EXPECT_EQ(outcome.End, c.End);
+        EXPECT_EQ(u.RequestTimes(), c.Requests);
+        for (const PeerDatagram& request : u.ReceivedOn(PeerSocket::Listen)) {
+            EXPECT_EQ(request.Bytes, MakeWriteRequest("/", tfOctet, 1500));
+        }
+    }
+    // Without limit: still asking after a day.
+    VirtualUpload u;
+    u.Server.Open = WriteServer::Opening::Silent;
+    u.Settings.RequestWait = NoTimeLimit;
+    const VirtualUpload::Outcome outcome = u.Run(std::chrono::hours(24));
+    EXPECT_EQ(outcome.Message, "hang");
+    EXPECT_GT(u.RequestTimes().size(), 86000u);
+}
+
+TEST(Rules, ARequestAnsweredLaterOpensTheTransfer) {
+    // For a device that is still starting, the third request is answered; a unit just swapped in
+    // at the address is reached by the second (the first went to the hardware address of the
+    // unit before). A late answer to the first, from a port of its own (a second transfer at the
+    // device), is told "Unknown transfer ID" once.
+    const struct {
+        const char* Name;
+        int SilentRequests;
+        int32_t RequestWait, RequestRetryTime;
+        bool LateAnswer;
+        Times Requests;
+    } cases[] = {
+        {"third request answered",
+         2,
+         1000,
+         100,
+         false,
+         {milliseconds(0), milliseconds(100), milliseconds(200)}},
+        {"the first request lost", 1, 0, 1000, false, {milliseconds(0), milliseconds(500)}},
+        {"the first request answered late", 1, 0, 1000, true, {milliseconds(0), milliseconds(500)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(3000);
+        u.Settings.RequestWait = c.RequestWait;
+        u.Settings.RequestRetryTime = c.RequestRetryTime;
+        u.Server.SilentRequests = c.SilentRequests;
+        // Block 1 is acknowledged 300 ms late, so that the late answer comes during the transfer.
+        u.Server.OnData = AnswerWith([](const DataEvent& e) { return e.Index == 1; },
+                                     {{PeerSocket::Transfer, AckPacket(1), 300}});
+        int requests = 0;
+        const bool late = c.LateAnswer;
+        u.Script = [&u, &requests, late](const PeerDatagram& d) {
+            std::vector<PeerSend> sends = u.Server.Script()(d);
+            if (late && d.Socket == PeerSocket::Listen && ++requests == 1) {
+                sends.push_back({PeerSocket::Stranger, AckPacket(0), 700});
+            }
+            return sends;
+        };
+        ASSERT_TRUE(u.Run().Ok);
+        EXPECT_EQ(u.RequestTimes(), c.Requests);
+        EXPECT_EQ(u.Server.File(), u.Image);
+        EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(u.Rules->Peer(), VirtualUpload::EndpointOf(PeerSocket::Transfer));
+        EXPECT_EQ(UnknownTransferAnswers(u.ReceivedOn(PeerSocket::Stranger)), late ? 1u : 0u);
+        // A block sent after a repeated request has no round trip to go by (Karn's rule).
+        EXPECT_EQ(u.TimesOf(1).size(), 1u);
+    }
+}
+
+TEST(Rules, ALinkThatIsNotUpYetIsRiddenOutWhileTheRequestWaits) {
+    // A cable straight to a unit that is still powering up: sends fail with "network
+    // unreachable" and the like. Ridden out, they are passed over until the link is there;
+    // otherwise, and once the transfer runs, they end the upload.
+    const struct {
+        const char* Name;
+        bool RideOut;
+        std::vector<int32_t> SendFailures; // of the sends in order; 0 goes
+        bool Silent;                       // the device never answers
+        int32_t Raised;                    // the socket error the upload ends with; 0: none
+        const char* Timeout;               // or this TFTP failure
+        std::vector<std::string> Links;    // what OnLinkWait told
+    } cases[] = {
+        {"link comes up",
+         true,
+         {10051, 10065, 10050, 10049, 10055},
+         false,
+         0,
+         nullptr,
+         {"link 10051", "link 10065", "link 10050", "link 10049", "link 10055", "link 0"}},
+        {"not ridden out", false, {10051}, false, 10051, nullptr, {}},
+        {"never up", true, std::vector<int32_t>(20, 10051), false, 10051, nullptr,
+         std::vector<std::string>(10, "link 10051")},
+        {"up, device silent", true, {10051}, true, 0, "Timeout", {"link 10051", "link 0"}},
+        {"other failure", true, {10013}, false, 10013, nullptr, {}},
+        {"failure in mid-transfer", true, {0, 10051}, false, 10051, nullptr, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(1000);
+        if (c.Silent) {
+            u.Server.Open = WriteServer::Opening::Silent;
+        }
+        u.Settings.RideOutLinkFailures = c.RideOut;
+        u.Settings.RequestRetryTime = 20;
+        u.Settings.RequestWait = 200;
+        u.SendFailures = c.SendFailures;
+        const VirtualUpload::Outcome outcome = u.Run();
+        int32_t raised = 0;
+        std::string failure;
+        try {
+            if (outcome.Failure) {
+                std::rethrow_exception(outcome.Failure);
+            }
+        } catch (const EIdSocketError& e) {
+            raised = e.ErrorCode();
+        } catch (const EIdTFTPException& e) {
+            failure = e.Message();
+        }
+        EXPECT_EQ(raised, c.Raised);
+        EXPECT_EQ(failure, c.Timeout ? c.Timeout : "");
+        EXPECT_EQ(u.Server.File(), c.Raised == 0 && !c.Timeout ? u.Image : "");
+        std::vector<std::string> links;
+        for (const std::string& e : u.Events) {
+            if (e.rfind("link ", 0) == 0) {
+                links.push_back(e);
+            }
+        }
+        EXPECT_EQ(links, c.Links);
+    }
+}
+
+TEST(Rules, EachRequestIsAnnouncedAndTheTransferPeerMayBeDeclined) {
+    // A flashing station clears the neighbour entry before every request, and will not flash a
+    // unit it has just flashed: that unit is told so and gets no data.
+    for (const bool decline : {false, true}) {
+        SCOPED_TRACE(decline ? "declined" : "taken");
+        VirtualUpload u;
+        u.Image = PatternBytes(1000);
+        u.Server.SilentRequests = 1;
+        u.Settings.RequestRetryTime = 50;
+        if (decline) {
+            u.Decline = "flashed already";
+        }
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Ok, !decline);
+        if (decline) {
+            EXPECT_THROW(std::rethrow_exception(outcome.Failure), EIdTFTPDeclined);
+            EXPECT_EQ(outcome.Message, "flashed already");
+        }
+        const std::vector<std::string> first = {"request", "request", "peer 127.0.0.1:7001"};
+        ASSERT_GE(u.Events.size(), first.size());
+        EXPECT_EQ(std::vector<std::string>(u.Events.begin(), u.Events.begin() + 3), first);
+        if (decline) {
+            EXPECT_EQ(u.Events.size(), 3u);
+            const auto told = u.ReceivedOn(PeerSocket::Transfer);
+            ASSERT_EQ(told.size(), 1u);
+            EXPECT_EQ(told[0].Bytes, ErrorPacket(0, "flashed already"));
+        } else {
+            EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2}));
+            EXPECT_EQ(u.Server.File(), u.Image);
+        }
+    }
+}
+
+} // namespace

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A virtual desktop for pictures of the windows, sourced by scripts/demo.sh and
 # scripts/screenshot.sh: an X server (Xvfb) with a small window manager (jwm), so that the Qt
 # window and its message boxes have the title bars and frames a desktop gives them, on a plain
@@ -71,6 +72,8 @@ EOF
             jwm -f "$scratch/jwmrc" >>"$scratch/jwm.log" 2>&1 &
             desktop_wm_pid=$!
         fi
+        # (The output tested, not grep -q's status: an early end of grep would fail the pipe.)
+        # shellcheck disable=SC2143
         [ -n "$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep 'window id')" ] && return 0
         sleep 0.1
     done
@@ -101,7 +104,7 @@ desktop_rect() {
 }
 
 desktop_shoot() {
-    local out=$1 window l t r b left= top= right= bottom= margin
+    local out=$1 window l t r b left='' top='' right='' bottom='' margin
     shift
     for window in "$@"; do
         read -r l t r b < <(desktop_rect "$window")

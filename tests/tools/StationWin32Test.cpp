@@ -18,10 +18,18 @@ std::vector<MIB_IPNETROW> Rows;
 std::vector<MIB_IPNETROW> Deleted;
 DWORD DeleteAnswer = NO_ERROR;
 
-MIB_IPNETROW Row(DWORD index, const char* address, DWORD type, std::vector<BYTE> mac) {
+// 10.77.0.N in network byte order, as the table holds it.
+DWORD Address(BYTE last) {
+    const BYTE bytes[4] = {10, 77, 0, last};
+    DWORD value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+MIB_IPNETROW Row(DWORD index, BYTE address, DWORD type, std::vector<BYTE> mac) {
     MIB_IPNETROW row{};
     row.dwIndex = index;
-    row.dwAddr = ::inet_addr(address);
+    row.dwAddr = Address(address);
     row.dwType = type;
     row.dwPhysAddrLen = DWORD(mac.size());
     std::memcpy(row.bPhysAddr, mac.data(), mac.size());
@@ -79,9 +87,9 @@ private:
 };
 
 TEST(StationNeighboursWin32, TheUnitsEntryAloneIsReadAndDeleted) {
-    Rows = {Row(7, "10.77.0.9", 3, {2, 0, 0, 0, 0, 9}),
-            Row(7, "10.77.0.2", 4, {2, 0, 0, 0, 0, 0x44}), // arp -s on another interface: kept
-            Row(12, "10.77.0.2", 3, {2, 0, 0, 0, 0, 0x2b})};
+    Rows = {Row(7, 9, 3, {2, 0, 0, 0, 0, 9}),
+            Row(7, 2, 4, {2, 0, 0, 0, 0, 0x44}), // arp -s on another interface: kept
+            Row(12, 2, 3, {2, 0, 0, 0, 0, 0x2b})};
     Deleted.clear();
     DeleteAnswer = NO_ERROR;
     TFakeIpHelper calls(SystemModuleCalls());
@@ -93,7 +101,7 @@ TEST(StationNeighboursWin32, TheUnitsEntryAloneIsReadAndDeleted) {
     const TClearResult cleared = neighbours->Clear("10.77.0.2");
     EXPECT_EQ(cleared.Kind, TClearResult::Cleared) << cleared.Message;
     ASSERT_EQ(Deleted.size(), 1u);
-    EXPECT_EQ(Deleted[0].dwAddr, ::inet_addr("10.77.0.2"));
+    EXPECT_EQ(Deleted[0].dwAddr, Address(2));
     EXPECT_EQ(Deleted[0].dwIndex, 12u);
 
     // Without an elevated prompt.

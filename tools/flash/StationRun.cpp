@@ -14,7 +14,9 @@
 #include "tftp/IdTrivialFTP.h"
 #include "version/Version.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <thread>

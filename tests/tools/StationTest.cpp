@@ -72,8 +72,7 @@ public:
     }
     std::string HardwareAddress(const std::string&) override {
         FEvents.Add("mac");
-        const std::string mac = FMacs[std::min(FNext++, FMacs.size() - 1)];
-        return mac;
+        return FMacs[std::min(FNext++, FMacs.size() - 1)];
     }
     std::string ClearMethod() override { return "by the test"; }
 
@@ -190,7 +189,7 @@ TEST_F(Station, EachUnitOnceEachRecordOnTheDiskBeforeTheNextUnit) {
     for (const std::string& event : Events.List) {
         if (event.rfind("clear ", 0) == 0) {
             EXPECT_EQ(event, "clear 127.0.0.1");
-            steps.push_back("clear");
+            steps.emplace_back("clear");
         } else {
             steps.push_back(event);
         }

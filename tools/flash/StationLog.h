@@ -19,7 +19,7 @@
 #include <string_view>
 
 // The room reserved ahead of the records: some two hundred of them.
-inline constexpr int64_t LogReserveBytes = 64 * 1024;
+inline constexpr int64_t LogReserveBytes = int64_t{64} * 1024;
 
 // The file calls of the log, behind a seam that tests replace. Each failing call sets error to
 // the reason ("No space left on device").

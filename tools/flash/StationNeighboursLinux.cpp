@@ -40,7 +40,7 @@ bool HoldsNetAdmin() {
 
 std::string FindHelper() {
     for (const std::string& folder : HelperFolders().Folders()) {
-        const std::string helper = folder + "/zeb40-arp-clear";
+        std::string helper = folder + "/zeb40-arp-clear";
         struct stat st {};
         if (::stat(helper.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             ::access(helper.c_str(), X_OK) == 0) {

@@ -4,6 +4,7 @@
 #include "StationNeighbours.h"
 
 #include "StationReport.h"
+#include "SystemTextWin32.h"
 #include "net/IdStackWinsock.h"
 
 #include <windows.h>
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -28,37 +28,32 @@ constexpr DWORD DynamicEntry = 3;
 constexpr DWORD StaticEntry = 4;
 
 // The address in network byte order, as the table holds it, or false for anything but four
-// decimal octets.
+// decimal octets of 0 to 255.
 bool NetworkOrder(const std::string& address, DWORD& value) {
-    unsigned octets[4] = {};
-    char end = 0;
-    if (std::sscanf(address.c_str(), "%3u.%3u.%3u.%3u%c", &octets[0], &octets[1], &octets[2],
-                    &octets[3], &end) != 4) {
-        return false;
-    }
-    uint8_t bytes[4];
+    uint8_t bytes[4] = {};
+    size_t at = 0;
     for (int i = 0; i < 4; ++i) {
-        if (octets[i] > 255) {
+        if (i > 0 && (at >= address.size() || address[at++] != '.')) {
             return false;
         }
-        bytes[i] = static_cast<uint8_t>(octets[i]);
+        unsigned octet = 0;
+        size_t digits = 0;
+        for (; at < address.size() && address[at] >= '0' && address[at] <= '9' && digits < 3;
+             ++at, ++digits) {
+            octet = octet * 10 + unsigned(address[at] - '0');
+        }
+        if (digits == 0 || octet > 255) {
+            return false;
+        }
+        bytes[i] = static_cast<uint8_t>(octet);
     }
     std::memcpy(&value, bytes, sizeof value);
-    return true;
+    return at == address.size();
 }
 
+// "Access is denied (5)".
 std::string ErrorText(DWORD code) {
-    char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = length > 0 && text != nullptr ? std::string(text, length) : "";
-    ::LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return (message.empty() ? "error" : message) + " (" + std::to_string(code) + ")";
+    return SystemText(code) + " (" + std::to_string(code) + ")";
 }
 
 class TIpHelperNeighbours final : public TUnitNeighbours {
@@ -109,7 +104,7 @@ public:
         for (const MIB_IPNETROW& row : rows) {
             if (row.dwAddr == wanted && (row.dwType == DynamicEntry || row.dwType == StaticEntry) &&
                 row.dwPhysAddrLen <= MAXLEN_PHYSADDR) {
-                const std::string mac =
+                std::string mac =
                     MacText(std::vector<uint8_t>(row.bPhysAddr, row.bPhysAddr + row.dwPhysAddrLen));
                 if (!mac.empty()) {
                     return mac;

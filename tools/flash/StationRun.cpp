@@ -398,31 +398,31 @@ private:
     std::ostream& FErr;
     const TTerminal FTerminal;
     const std::atomic<bool>& FInterrupted;
-    const bool FDraw;
     const TClock::time_point FStart = TClock::now();
     std::string FHost;
     std::string FAddress;
-    int32_t FPort = 69;
     const TImageFile* FImage = nullptr;
     std::string FImageDigest;
     std::string FVersion;
     std::unique_ptr<TStationLog> FLog;
     TUnitGate FGate;
     std::vector<TUnitRecord> FUnits;
-    int32_t FSent = 0;
-    bool FStop = false;
-    std::optional<int> FStatus; // set by a failure of the station's own
     std::string FClearProblem;
     std::optional<std::string> FDeclinedMac; // the unit found still there, told once
-    int FDeclinedAs = 0;
     // What the progress line shows.
-    TShown FShown = TShown::Waiting;
-    int FUnitNumber = 1;
     TClock::time_point FWaitStart;
-    int32_t FLinkError = 0;
     int64_t FBytes = 0;
     double FUnitSeconds = 0;
     TRedrawThrottle FThrottle{0.1};
+    std::optional<int> FStatus; // set by a failure of the station's own
+    int32_t FPort = 69;
+    int32_t FSent = 0;
+    int FDeclinedAs = 0;
+    int FUnitNumber = 1;
+    int32_t FLinkError = 0;
+    TShown FShown = TShown::Waiting;
+    const bool FDraw;
+    bool FStop = false;
     bool FDrawn = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -265,6 +267,20 @@ TChildProcess* TBench::StartSim(int unit, const std::string& program, const std:
     command.insert(command.end(), extraArgs.begin(), extraArgs.end());
     TChildProcess& sim = StartInUnit(unit, command);
     return sim.WaitForLine("listening ", 5000).empty() ? nullptr : &sim;
+}
+
+bool TBench::WaitHostIdle(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const TRunResult pids = RunIp({"netns", "pids", FHost});
+        if (pids.Status == 0 && pids.Out.find_first_not_of(" \n") == std::string::npos) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 std::string TBench::HostNeighbourText() {

@@ -2,16 +2,18 @@
 // 10.77.0.1/24, and units in recovery mode, each at the factory address 10.77.0.2/24 with a MAC of
 // its own (02:00:00:00:00:0N for unit N), put on the bench and taken off it one at a time.
 //
-// Every unit's cable and the host's end in a bridge of a namespace of its own. On a switch the
-// host's link stays up whatever the units do, as a switch keeps a laptop's link up; on a direct
-// cable a swap takes the host's link down and up again, as unplugging the cable does, and the
-// host's address goes with the link, as a desktop's network manager withdraws it while the cable
-// has no carrier (so that a program sees an unreachable network, not a silent one).
+// The host's cable and every unit's are veth pairs whose far ends sit in a bridge, in a namespace
+// of its own. On a switch the host's link stays up whatever the units do, as a switch keeps a
+// laptop's link up; on a direct cable a swap takes the host's link down and up again, as unplugging
+// the cable does, and the host's address goes with the link, as a desktop's network manager
+// withdraws it while the cable has no carrier (so that a program sees an unreachable network, not a
+// silent one).
 //
 // Linux only, as root: the namespaces are iproute2's named ones (ip netns), named after the test
 // process and a counter, so that tests side by side never meet. The destructor kills every
-// process inside them and deletes them, whatever the test did; a bench left behind by a test
-// process that was killed is swept by the next one.
+// process inside them and deletes them, whatever the test did. The processes the bench starts die
+// with the test process even when it is killed (setpriv --pdeathsig); the namespaces that such a
+// process leaves behind are removed by the next bench.
 #pragma once
 
 #include "ChildProcess.h"
@@ -79,6 +81,10 @@ public:
     // storing into folder; nullptr when it has not said it listens within a few seconds.
     TChildProcess* StartSim(int unit, const std::string& program, const std::string& folder,
                             const std::vector<std::string>& extraArgs = {});
+
+    // Waits until no process runs in the host's namespace (one that a program started detached
+    // has ended too); false when one still does after timeoutMs.
+    bool WaitHostIdle(int timeoutMs);
 
     std::vector<TNeighbour> HostNeighbours();
     // The host's neighbour table as ip prints it, for a failure's message.

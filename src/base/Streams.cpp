@@ -75,3 +75,18 @@ size_t TReadAheadStream::Read(void* buffer, size_t count) {
     FPosition += static_cast<int64_t>(n);
     return n;
 }
+
+void CheckFileUnchanged(const std::string& fileName, intptr_t handle, const TFileState& opened) {
+    TFileState now;
+    TFileState named;
+    const bool changed = !FileStateOf(handle, now) || now != opened ||
+                         (NamedFileStateOf(fileName, named) &&
+                          (named.Device != opened.Device || named.File != opened.File));
+    if (changed) {
+        throw EFileChanged(Format("The file %s changed while it was being sent", fileName.c_str()));
+    }
+}
+
+void TFileStream::CheckUnchanged() const {
+    CheckFileUnchanged(FName, FHandle, FOpened);
+}

@@ -25,6 +25,12 @@ public:
     using EStreamError::EStreamError;
 };
 
+// A file changed while it was read: "The file %s changed while it was being sent".
+class EFileChanged : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+
 class TStream : public TObject {
 public:
     virtual int64_t Size() const = 0;
@@ -35,6 +41,11 @@ public:
 
     // Reads exactly count bytes or raises EReadError.
     void ReadBuffer(void* buffer, size_t count);
+
+    // Raises EFileChanged when what the stream reads from has changed since it was opened, so
+    // that bytes read before and after the change would not make one whole. Nothing for a stream
+    // that cannot change under it (the default).
+    virtual void CheckUnchanged() const {}
 };
 
 // A stream over bytes held in memory.
@@ -61,6 +72,28 @@ private:
 // threads may use one handle; 0 at the end or on a failure, which the caller turns into
 // EReadError. One call reads at most 4 GiB less one byte on Windows; callers ask again.
 size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position);
+
+// What tells a file's contents apart over time: its size and its modification and change times
+// (a file rewritten in place, by a copy over it, changes them), and which file it is (one
+// replaced under its name, a new file renamed over it, is another).
+struct TFileState {
+    int64_t Size = 0;
+    int64_t Modified = 0; // in the system's own units
+    int64_t Changed = 0;
+    uint64_t Device = 0;
+    uint64_t File = 0;
+    friend bool operator==(const TFileState&, const TFileState&) = default;
+};
+// The state of an open file handle; false when it cannot be read.
+bool FileStateOf(intptr_t handle, TFileState& state);
+// The state of the file that the name leads to now; false when it leads to none, or when the
+// system cannot tell without opening it (on Windows, where a file that is open without sharing
+// cannot be replaced anyway).
+bool NamedFileStateOf(const std::string& fileName, TFileState& state);
+// Raises EFileChanged for fileName unless the open handle's state is still opened (a file deleted
+// meanwhile has another change time too), and the name, where the system tells, still leads to
+// that file.
+void CheckFileUnchanged(const std::string& fileName, intptr_t handle, const TFileState& opened);
 
 // A stream read at positions of its own choosing (ReadAt), such as a file. Small reads are served
 // from a read-ahead buffer: an upload reads one block of a few hundred bytes per datagram, and a
@@ -103,6 +136,9 @@ public:
 
     // The size when the file was opened.
     int64_t Size() const override { return FSize; }
+    // EFileChanged when the file's size, modification or change time differ from the open, or
+    // the name leads to another file now.
+    void CheckUnchanged() const override;
 
 private:
     // Raises the open error for a name that no file can have: empty, or with a NUL character
@@ -114,4 +150,6 @@ private:
     // The file descriptor, or on Windows the file's handle; -1 (INVALID_HANDLE_VALUE) for none.
     intptr_t FHandle = -1;
     int64_t FSize = 0;
+    std::string FName;
+    TFileState FOpened;
 };

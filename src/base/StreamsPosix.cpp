@@ -28,6 +28,40 @@ TFileStream::TFileStream(const std::string& fileName) {
     // Taken once: an upload asks for the size before every block, and the size it announced at
     // the start is the size it sends (a file cut short under it ends in EReadError).
     FSize = static_cast<int64_t>(info.st_size);
+    FName = fileName;
+    FileStateOf(FHandle, FOpened);
+}
+
+namespace {
+
+TFileState StateOf(const struct stat& info) {
+    TFileState state;
+    state.Size = static_cast<int64_t>(info.st_size);
+    state.Modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    state.Changed = static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    state.Device = static_cast<uint64_t>(info.st_dev);
+    state.File = static_cast<uint64_t>(info.st_ino);
+    return state;
+}
+
+} // namespace
+
+bool FileStateOf(intptr_t handle, TFileState& state) {
+    struct stat info {};
+    if (::fstat(static_cast<int>(handle), &info) != 0) {
+        return false;
+    }
+    state = StateOf(info);
+    return true;
+}
+
+bool NamedFileStateOf(const std::string& fileName, TFileState& state) {
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) != 0) {
+        return false;
+    }
+    state = StateOf(info);
+    return true;
 }
 
 size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position) {

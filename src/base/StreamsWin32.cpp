@@ -34,6 +34,28 @@ TFileStream::TFileStream(const std::string& fileName) {
     // Taken once: an upload asks for the size before every block, and the size it announced at
     // the start is the size it sends.
     FSize = static_cast<int64_t>(size.QuadPart);
+    FName = fileName;
+    FileStateOf(FHandle, FOpened);
+}
+
+bool FileStateOf(intptr_t handle, TFileState& state) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandle(AsHandle(handle), &info) ||
+        !::GetFileInformationByHandleEx(AsHandle(handle), FileBasicInfo, &basic, sizeof basic)) {
+        return false;
+    }
+    state.Size = static_cast<int64_t>(uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+    state.Modified = basic.LastWriteTime.QuadPart;
+    state.Changed = basic.ChangeTime.QuadPart;
+    state.Device = info.dwVolumeSerialNumber;
+    state.File = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    return true;
+}
+
+bool NamedFileStateOf(const std::string& /*fileName*/, TFileState& /*state*/) {
+    // A file open without sharing for writing or deleting cannot be replaced under its name.
+    return false;
 }
 
 size_t ReadFileAt(intptr_t handle, void* buffer, size_t count, int64_t position) {

@@ -354,7 +354,8 @@ TSocketId TIdStackWinsock::SockAccept(TSocketId socket, std::string& ip, int32_t
     int length = sizeof peer;
     const TSocketId result =
         Adopt(Winsock.accept(Handle(socket), reinterpret_cast<sockaddr*>(&peer), &length));
-    from = TIdEndpoint::IPv4(BytesOf(&peer.sin_addr), Winsock.ntohs(peer.sin_port));
+    ip = InAddrToText(BytesOf(&peer.sin_addr));
+    port = Winsock.ntohs(peer.sin_port);
     return result;
 }
 

@@ -158,6 +158,8 @@ private:
 
     void BlockBuilt(int32_t count) override { FClient.NotifyWork(WorkModeWrite, count); }
 
+    void BlockAcknowledged(int32_t count) override { FClient.FBytesAcknowledged += count; }
+
     void ErrorPacketCame(uint16_t code) override { FClient.FErrorPacketCode = code; }
 
     TIdTrivialFTP& FClient;
@@ -207,6 +209,7 @@ TIdTFTPUploadSettings TIdTrivialFTP::UploadSettings(const std::string& remoteFil
 
 void TIdTrivialFTP::UploadStream(TStream& source, const std::string& remoteFile) {
     FErrorPacketCode = -1;
+    FBytesAcknowledged = 0;
     const int64_t toSend = std::max<int64_t>(source.Size() - source.Position(), 0);
     NotifyWorkBegin(WorkModeWrite, static_cast<int32_t>(std::min<int64_t>(
                                        toSend, std::numeric_limits<int32_t>::max())));

@@ -84,6 +84,9 @@ public:
     // upload ends with EIdTFTPAborted (its work scope closed, its socket closed). Null (the
     // default): no flag, and every wait is one piece. The flag must outlive the uploads.
     void SetAbortFlag(const std::atomic<bool>* flag) { FAbortFlag = flag; }
+    // The bytes of the last upload that the device acknowledged, block by block: all of them
+    // after a success the final block's acknowledgement ended, the rest without that block.
+    int64_t BytesAcknowledged() const { return FBytesAcknowledged; }
     // The code of the error packet that ended the last upload, -1 when no error packet ended it:
     // the exception's class tells codes 1 to 8 apart, but not 0 from the codes above 8.
     int32_t ErrorPacketCode() const { return FErrorPacketCode; }
@@ -126,6 +129,7 @@ private:
     std::string FDeclineText;
     const std::atomic<bool>* FAbortFlag = nullptr;
     int32_t FErrorPacketCode = -1;
+    int64_t FBytesAcknowledged = 0;
     std::string FPeerIP;
     int32_t FPeerPort = 0;
     TIdEndpoint FPeer;

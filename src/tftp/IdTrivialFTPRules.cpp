@@ -146,6 +146,7 @@ TIdTFTPStep TIdTFTPUploadRules::Woken(TIdTFTPTime now) {
         if (FState != TIdTFTPUploadState::FinalBlockHeld || FFinalRefused) {
             throw EIdTFTPException(IdText::TFTPTimeout);
         }
+        FSource.CheckUnchanged();
         FState = TIdTFTPUploadState::Done;
         TIdTFTPStep step;
         step.Done = true;
@@ -220,7 +221,9 @@ TIdTFTPStep TIdTFTPUploadRules::Received(TIdTFTPTime now, const TIdEndpoint& fro
     if (FSends == 1) {
         Measure(now - FSentAt);
     }
+    FEvents.BlockAcknowledged(FPacketLength - TFTPHeaderSize);
     if (FState == TIdTFTPUploadState::FinalBlockHeld) {
+        FSource.CheckUnchanged();
         FState = TIdTFTPUploadState::Done;
         TIdTFTPStep step;
         step.Done = true;
@@ -309,6 +312,12 @@ TIdTFTPStep TIdTFTPUploadRules::SendNewBlock(TIdTFTPTime now, uint16_t number) {
     // The first block shorter than the block size ends the image; when the image is a multiple
     // of the block size, that is a block of no data.
     FState = n < FBlockSize ? TIdTFTPUploadState::FinalBlockHeld : TIdTFTPUploadState::BlockHeld;
+    // The image must be the one it was when the upload began, whole: a file rewritten meanwhile
+    // would give the device its first part old and the rest new. Checked before the block that
+    // ends it goes, and again at the end.
+    if (FState == TIdTFTPUploadState::FinalBlockHeld) {
+        FSource.CheckUnchanged();
+    }
     // The answer just taken is progress: the clock of the wait starts again. The final block's
     // silence means success after ReceiveTimeout; any other block is given up later.
     FBlockSentAt = now;

@@ -124,6 +124,8 @@ public:
     virtual void BlockSizeAgreed(int32_t blockSize) = 0;
     // A new block of count bytes is about to be sent.
     virtual void BlockBuilt(int32_t count) = 0;
+    // The device acknowledged the block held, of count bytes.
+    virtual void BlockAcknowledged(int32_t count) = 0;
     // The transfer peer sent an error packet with this code; the upload ends with its exception.
     virtual void ErrorPacketCame(uint16_t code) = 0;
 };

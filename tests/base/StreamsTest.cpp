@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #if defined(_WIN32)
@@ -212,3 +214,57 @@ TEST(FileStream, RefusedWhileAnotherOpenerHoldsTheLock) {
 #endif
 
 } // namespace
+
+#if !defined(_WIN32)
+// A copy over the image (rewritten in place, the same size or not), a new file renamed over it, or
+// only its times touched, or deleting it: any of these while the file is read is told, so that an
+// upload never ends as a success with bytes of two images. (On Windows nobody may write, replace
+// or delete the file while the stream holds it.)
+TEST(FileStream, TellsAFileRewrittenOrReplacedWhileItIsRead) {
+    const struct {
+        const char* Name;
+        std::function<void(const fs::path&)> Change;
+        bool Changed;
+    } cases[] = {
+        {"left alone", [](const fs::path&) {}, false},
+        {"rewritten in place, same size", [](const fs::path& p) { WriteFile(p, "zyxwvu"); }, true},
+        {"rewritten longer", [](const fs::path& p) { WriteFile(p, "abcdefgh"); }, true},
+        {"cut short", [](const fs::path& p) { fs::resize_file(p, 2); }, true},
+        {"replaced by a rename",
+         [](const fs::path& p) {
+             WriteFile(p.string() + ".new", "abcdef");
+             fs::rename(p.string() + ".new", p);
+         },
+         true},
+        {"only its times touched",
+         [](const fs::path& p) {
+             fs::last_write_time(p, fs::last_write_time(p) + std::chrono::seconds(1));
+         },
+         true},
+        // Its change time moves with its link count: the image is gone from under the upload.
+        {"deleted", [](const fs::path& p) { fs::remove(p); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScratch scratch;
+        const fs::path image = scratch / "image.bin";
+        WriteFile(image, "abcdef");
+        TFileStream stream(image.string());
+        char first[3];
+        stream.ReadBuffer(first, sizeof first);
+        EXPECT_NO_THROW(stream.CheckUnchanged());
+        c.Change(image);
+        if (c.Changed) {
+            try {
+                stream.CheckUnchanged();
+                ADD_FAILURE() << "no change told";
+            } catch (const EFileChanged& e) {
+                EXPECT_EQ(e.Message(),
+                          "The file " + image.string() + " changed while it was being sent");
+            }
+        } else {
+            EXPECT_NO_THROW(stream.CheckUnchanged());
+        }
+    }
+}
+#endif

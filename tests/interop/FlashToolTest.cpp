@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -138,6 +141,12 @@ TEST(Flash, ExitStatusOfEachFailure) {
         {{"--port", std::to_string(silent.Port()), "nohost..invalid", image},
          2,
          "zeb40-flash: cannot resolve 'nohost..invalid': no such host is known"},
+        // One device by several names would get a transfer for each.
+        {{"--port", std::to_string(silent.Port()), "127.0.0.1", "127.1", "localhost", image},
+         64,
+         "'127.0.0.1' and '127.1' are one device (127.0.0.1:" + std::to_string(silent.Port()) +
+             "): it would get two transfers at once"},
+        {{"::1", image}, 64, "'::1': IPv6 addresses are not supported"},
         {{"--wait", "x", "127.0.0.1", image}, 64, "invalid value 'x' for --wait"},
         {{"--mode", "netascii", "127.0.0.1", image}, 64, "octet mode only"},
         {{"127.0.0.1:0", image}, 64, "the port of '127.0.0.1:0'"},
@@ -217,6 +226,43 @@ TEST(Flash, AReaderThatHasGoneLeavesTheStatusAlone) {
         EXPECT_EQ(run.Out, "status 0\n") << ::testing::PrintToString(args) << run.Err;
     }
     EXPECT_NE(sim.WaitFor("received firmware.bin 5000 bytes"), "");
+}
+
+TEST(Flash, AnImageChangedWhileItIsSentIsAFailure) {
+    // A copy over the image, or a new one renamed over it, while a slow device takes it: the
+    // upload fails and says so, and the device never gets the block that would end a mixed image.
+    const struct {
+        const char* Name;
+        bool Rename;
+    } cases[] = {{"rewritten in place", false}, {"replaced", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScratchDir work;
+        const std::string image = work / "fw.bin";
+        WriteFile(image, TestBytes(60 * 512 + 7, 3));
+        TSimPeer slow({"--delay", "20"});
+        ASSERT_TRUE(slow.Started());
+        TChildProcess flash(FlashProgram, {"--port", std::to_string(slow.Port()), "--blksize",
+                                           "512", "127.0.0.1", image});
+        ASSERT_NE(slow.WaitFor("request WRQ", 5000), "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const std::string other = TestBytes(60 * 512 + 7, 4);
+        if (c.Rename) {
+            WriteFile(work / "new.bin", other);
+            std::filesystem::rename(work / "new.bin", image);
+        } else {
+            WriteFile(image, other);
+        }
+        EXPECT_EQ(flash.Wait(20000), 2);
+        flash.DrainOutput();
+        EXPECT_NE(flash.Stderr().find("The file " + image + " changed while it was being sent"),
+                  std::string::npos)
+            << flash.Stderr();
+        // The device holds the transfer's partial file at most, never a stored image.
+        for (const std::string& entry : FolderEntries(slow.Dir().Path())) {
+            EXPECT_NE(entry, "firmware.bin") << "a mixed image stored";
+        }
+    }
 }
 
 } // namespace

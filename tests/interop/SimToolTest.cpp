@@ -55,6 +55,8 @@ TOutcome Upload(int32_t port, const std::string& bytes, const std::string& remot
     client.SetHost("127.0.0.1");
     client.SetPort(port);
     client.SetReceiveTimeout(timeoutMs);
+    // A block is given up as soon as the silence is over, as a test of the device wants.
+    client.SetGiveUpTime(timeoutMs);
     client.SetRequestedBlockSize(blockSize);
     TMemoryStream source(bytes);
     const auto start = std::chrono::steady_clock::now();

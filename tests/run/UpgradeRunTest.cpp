@@ -109,9 +109,10 @@ struct TRunCase {
     std::optional<std::string> AfterProbe{};
     std::string Address = "127.0.0.1";
     bool ArpTool = true;
-    bool SettingsRefused = false; // DORVEX.ini is a folder
-    int SilentRequests = 0;       // requests the device does not hear
-    TLog Shown{};                 // "$image" and "$settings" stand for their paths
+    bool SettingsRefused = false;   // DORVEX.ini is a folder
+    int SilentRequests = 0;         // requests the device does not hear
+    bool RewrittenAtBlock2 = false; // the image copied over while block 2 is on its way
+    TLog Shown{};                   // "$image" and "$settings" stand for their paths
 };
 
 TLog Join(std::initializer_list<TLog> parts) {
@@ -178,6 +179,13 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
        .SilentRequests = 1,
        .Shown = Join(
            {begin, {"count: 512 Bytes", "gauge: 51", "count: 1000 Bytes", "gauge: 100"}, finish})},
+      // Never a success with the first part of one image and the rest of another.
+      {.Name = "the image rewritten during the upload",
+       .Image = std::string(1100, 'v'),
+       .RewrittenAtBlock2 = true,
+       .Shown = Join({begin,
+                      {"count: 512 Bytes", "gauge: 46", "count: 1024 Bytes", "gauge: 93",
+                       "escaped: The file $image changed while it was being sent"}})},
       {.Name = "time-out",
        .Image = "abc",
        .Open = WriteServer::Opening::Silent,
@@ -209,6 +217,11 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
     };
     for (const TRunCase& c : cases) {
         SCOPED_TRACE(c.Name);
+#if defined(_WIN32)
+        if (c.RewrittenAtBlock2) {
+            continue; // nobody may write the file while the upload holds it
+        }
+#endif
         TScratch scratch;
         TInFolder in(scratch.Path());
         const std::string image = scratch / "image.bin";
@@ -249,6 +262,15 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
         server.SilentRequests = c.SilentRequests;
         if (c.AtBlock2) {
             server.OnData = [&c](const DataEvent& data) { return AtBlock2(data, *c.AtBlock2); };
+        }
+        if (c.RewrittenAtBlock2) {
+            server.OnData =
+                [&image](const DataEvent& data) -> std::optional<std::vector<PeerSend>> {
+                if (data.Block == 2 && !data.Repeat) {
+                    WriteFileText(image, std::string(1100, 'w'));
+                }
+                return std::nullopt;
+            };
         }
         ScriptedPeer peer(server.Script());
         TIdTrivialFTP tftp(nullptr);

@@ -339,6 +339,31 @@ TEST(Rules, ASlowDeviceGetsEachBlockOnce) {
     }
 }
 
+TEST(Rules, AnImageChangedWhileItIsSentIsNeverASuccess) {
+    // The image is checked before the block that ends it goes, and at the end: a change found
+    // then fails the upload with its message, and before the final block nothing of the new
+    // image's end reaches the device.
+    const struct {
+        const char* Name;
+        int ChecksUnchanged;
+        std::vector<uint16_t> Blocks;
+    } cases[] = {
+        {"changed before the final block", 0, {1, 2}},
+        {"changed before the end", 1, {1, 2, 3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(1100);
+        u.ChecksUnchanged = c.ChecksUnchanged;
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_FALSE(outcome.Ok);
+        EXPECT_THROW(std::rethrow_exception(outcome.Failure), EFileChanged);
+        EXPECT_EQ(outcome.Message, "The file image.bin changed while it was being sent");
+        EXPECT_EQ(u.Blocks(), c.Blocks);
+    }
+}
+
 TEST(Rules, LostBlockGoesAgainAndIsNotMeasured) {
     // Block 2 goes unanswered but for one acknowledgement 650 ms after its first copy; block 4 is
     // lost once. Each goes again after the retransmission time. Karn's rule: block 2, sent more

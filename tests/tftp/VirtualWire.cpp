@@ -22,6 +22,21 @@ std::string MessageOf(const std::exception_ptr& failure) {
     }
 }
 
+// The image in memory, changed on disk (as its checks tell) after a number of checks.
+class TChangingImage final : public TMemoryStream {
+public:
+    TChangingImage(std::string bytes, int unchanged)
+        : TMemoryStream(std::move(bytes)), FUnchanged(unchanged) {}
+    void CheckUnchanged() const override {
+        if (FUnchanged-- <= 0) {
+            throw EFileChanged("The file image.bin changed while it was being sent");
+        }
+    }
+
+private:
+    mutable int FUnchanged;
+};
+
 } // namespace
 
 std::string PatternBytes(size_t size) {
@@ -55,7 +70,7 @@ VirtualUpload::Outcome VirtualUpload::Run(std::chrono::milliseconds limit) {
     if (!Script) {
         Script = Server.Script();
     }
-    TMemoryStream source(Image);
+    TChangingImage source(Image, ChecksUnchanged);
     Rules.emplace(Settings, source, *this);
     Outcome outcome;
     TIdTFTPTime now = Start;
@@ -190,6 +205,10 @@ void VirtualUpload::BlockSizeAgreed(int32_t blockSize) {
 void VirtualUpload::BlockBuilt(int32_t count) {
     FTotal += count;
     Events.push_back("work " + std::to_string(FTotal));
+}
+
+void VirtualUpload::BlockAcknowledged(int32_t count) {
+    Acknowledged += count;
 }
 
 void VirtualUpload::ErrorPacketCame(uint16_t code) {

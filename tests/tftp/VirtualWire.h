@@ -28,6 +28,8 @@ public:
     WriteServer Server;                // the default script's server
     std::vector<int32_t> SendFailures; // the errors the next sends fail with, in order; 0 goes
     std::string Decline;               // a text: the transfer peer is declined with error 0 and it
+    // The image's checks for a change (CheckUnchanged) that pass; the next one tells a change.
+    int ChecksUnchanged = 1000;
 
     // What an upload ended with: Ok, or the failure.
     struct Outcome {
@@ -53,7 +55,9 @@ public:
     std::vector<std::chrono::milliseconds> RequestTimes() const;
 
     // What the rules told: "request", "link E", "peer A:P", "size N", "work TOTAL", "error C".
+    // The bytes acknowledged come apart, in Acknowledged.
     std::vector<std::string> Events;
+    int64_t Acknowledged = 0;
     std::optional<TIdTFTPUploadRules> Rules;
     const TIdTFTPTime Start = TIdTFTPTime{} + std::chrono::hours(1000);
 
@@ -65,6 +69,7 @@ private:
     bool TransferPeer(const TIdEndpoint& peer, uint16_t& code, std::string& text) override;
     void BlockSizeAgreed(int32_t blockSize) override;
     void BlockBuilt(int32_t count) override;
+    void BlockAcknowledged(int32_t count) override;
     void ErrorPacketCame(uint16_t code) override;
 
     struct Arrival {

@@ -41,6 +41,15 @@ TEST(SafeText, NothingFromOutsideControlsTheTerminal) {
         {"\xc0\xaf\xed\xa0\x80"s, "\\xc0\\xaf\\xed\\xa0\\x80"}, // overlong '/'; a surrogate
         {"\xf4\x90\x80\x80\xf0\x9f\x98\x80"s,
          "\\xf4\\x90\\x80\\x80\xf0\x9f\x98\x80"s}, // > U+10FFFF
+        // What shows nothing or turns the text around: a byte-order mark, a right-to-left
+        // override, a zero-width space.
+        {"\xef\xbb\xbf"
+         "127.0.0.1"s,
+         "\\xef\\xbb\\xbf127.0.0.1"},
+        {"fw\xe2\x80\xaenib.exe"s, "fw\\xe2\\x80\\xaenib.exe"},
+        {"a\xe2\x80\x8b"
+         "b"s,
+         "a\\xe2\\x80\\x8bb"},
         {""s, ""},
     };
     for (const auto& [raw, shown] : cases) {
@@ -75,11 +84,22 @@ TEST(FlashTargets, HostsPortsAndLists) {
     for (const char* bad : {"h:0", "h:65536", "h:", ":69", "h:6x9", "h:-1", ""}) {
         EXPECT_THROW(ParseTarget(bad, 69), EUsageError) << bad;
     }
+    for (const char* v6 : {"::1", "[::1]:69", "2001:db8::1", "[::1]"}) {
+        try {
+            ParseTarget(v6, 69);
+            ADD_FAILURE() << v6;
+        } catch (const EUsageError& e) {
+            EXPECT_EQ(e.Message(), "'" + std::string(v6) + "': IPv6 addresses are not supported");
+        }
+    }
 
     const std::string list = "# rack 3\n127.0.0.2\n\n  127.0.0.3:70  # top\r\n\t127.0.0.4\t\r\n#\n";
     EXPECT_EQ(ParseHostList(list, "rack.txt"),
               (std::vector<std::string>{"127.0.0.2", "127.0.0.3:70", "127.0.0.4"}));
     EXPECT_EQ(ParseHostList("no-newline", "l"), std::vector<std::string>{"no-newline"});
+    // A list saved with a byte-order mark, as some editors save UTF-8.
+    EXPECT_EQ(ParseHostList("\xef\xbb\xbf" + list, "rack.txt"),
+              (std::vector<std::string>{"127.0.0.2", "127.0.0.3:70", "127.0.0.4"}));
     try {
         ParseHostList("127.0.0.2\n127.0.0.3 127.0.0.4\n", "rack.txt");
         ADD_FAILURE() << "two addresses on a line taken";

@@ -54,6 +54,16 @@ bool IsControl(uint32_t point) {
     return point < 0x20 || (point >= 0x7F && point <= 0x9F);
 }
 
+// Characters that show nothing, or turn the text around them, so that what is shown is not what
+// is there: the zero-width and direction marks and embeddings (U+200B..U+200F, U+202A..U+202E,
+// U+2060..U+2064, U+2066..U+206F) and the byte-order mark U+FEFF, which an editor may put at the
+// start of a saved file.
+bool IsInvisible(uint32_t point) {
+    return (point >= 0x200B && point <= 0x200F) || (point >= 0x202A && point <= 0x202E) ||
+           (point >= 0x2060 && point <= 0x2064) || (point >= 0x2066 && point <= 0x206F) ||
+           point == 0xFEFF;
+}
+
 void AppendHexByte(std::string& out, const char* prefix, uint8_t value) {
     out += prefix;
     out += HexDigits[value >> 4];
@@ -68,7 +78,7 @@ std::string TerminalText(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
         uint32_t point = 0;
         const size_t length = Utf8Sequence(text, at, point);
-        if (length == 0 || IsControl(point)) {
+        if (length == 0 || IsControl(point) || IsInvisible(point)) {
             // One escape per byte: a C1 control is two bytes in UTF-8.
             const size_t bytes = length == 0 ? 1 : length;
             for (size_t i = 0; i < bytes; ++i) {

@@ -6,9 +6,10 @@
 #include <string_view>
 
 // For a terminal or a log line: printable characters of valid UTF-8 are kept; control characters
-// (C0 with tab, CR and LF, DEL, and the C1 range U+0080..U+009F, which terminals also obey) and
-// every byte that is not part of valid UTF-8 become \xHH, one per byte; the backslash is doubled,
-// so that no escape can be forged.
+// (C0 with tab, CR and LF, DEL, and the C1 range U+0080..U+009F, which terminals also obey), the
+// characters that show nothing or turn the text around (zero-width and direction marks, the
+// byte-order mark) and every byte that is not part of valid UTF-8 become \xHH, one per byte; the
+// backslash is doubled, so that no escape can be forged.
 std::string TerminalText(std::string_view text);
 
 // A JSON string literal, quotes included (RFC 8259 section 7): the quote, the backslash and the

@@ -5,6 +5,7 @@
 #include "ImageFile.h"
 #include "SafeText.h"
 #include "StationRun.h"
+#include "ToolArgs.h"
 #include "net/Idexception.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -99,6 +100,7 @@ public:
         for (size_t i = 0; i < FDevices.size(); ++i) {
             clients.push_back(std::make_unique<TIdTrivialFTP>(nullptr));
         }
+        RefuseAliases();
         std::atomic<size_t> next{0};
         auto worker = [&] {
             for (size_t i = next++; i < FDevices.size(); i = next++) {
@@ -159,6 +161,29 @@ public:
     double Seconds() const { return SecondsSince(FStart); }
 
 private:
+    // Two names of one device (127.0.0.1, 127.1 and localhost, say) would give it two transfers
+    // at once: refused with both names before anything is sent. A name that does not resolve is
+    // left to its own upload, which tells why.
+    void RefuseAliases() const {
+        std::vector<std::pair<TIdEndpoint, const TFlashTarget*>> seen;
+        for (const auto& device : FDevices) {
+            TIdEndpoint endpoint;
+            try {
+                endpoint = GlobalStack->ResolveEndpoint(device->Target.Host, device->Target.Port);
+            } catch (const Exception&) {
+                continue;
+            }
+            for (const auto& [other, target] : seen) {
+                if (other == endpoint) {
+                    throw EUsageError("'" + TerminalText(target->Label) + "' and '" +
+                                      TerminalText(device->Target.Label) + "' are one device (" +
+                                      endpoint.Text() + "): it would get two transfers at once");
+                }
+            }
+            seen.emplace_back(endpoint, &device->Target);
+        }
+    }
+
     void Upload(TDevice& device, TIdTrivialFTP& client) {
         TDeviceReport& report = device.Report;
         const TClock::time_point started = TClock::now();
@@ -197,6 +222,10 @@ private:
         } catch (const EIdTFTPException& e) {
             report.Status = ExitRefused;
             report.Message = DeviceErrorMessage(e.Message(), client.ErrorPacketCode());
+        } catch (const Exception& e) {
+            // Its message whole: a name from a host list may hold any byte, NUL among them.
+            report.Status = ExitFailed;
+            report.Message = OneLine(e.Message());
         } catch (const std::exception& e) {
             report.Status = ExitFailed;
             report.Message = OneLine(e.what());
@@ -205,7 +234,8 @@ private:
         client.OnWorkBegin = nullptr;
         client.OnWork = nullptr;
         client.OnLinkWait = nullptr;
-        report.Bytes = reader.Position();
+        // A failed device holds what it acknowledged, not what was read for it.
+        report.Bytes = report.Sent() ? reader.Position() : client.BytesAcknowledged();
         report.Seconds = SecondsSince(started);
         device.Bytes = report.Bytes;
         device.State = report.Sent() ? TDeviceState::Sent : TDeviceState::Failed;

@@ -7,6 +7,11 @@
 #include <algorithm>
 
 TFlashTarget ParseTarget(const std::string& text, int32_t defaultPort) {
+    // An IPv4 address or name holds no colon but the one before a port: "::1", "[::1]:69" and
+    // "2001:db8::1" are IPv6, which the device's recovery mode does not speak.
+    if (text.find('[') == 0 || std::count(text.begin(), text.end(), ':') > 1) {
+        throw EUsageError("'" + TerminalText(text) + "': IPv6 addresses are not supported");
+    }
     TFlashTarget target;
     target.Label = text;
     target.Host = text;
@@ -25,7 +30,9 @@ TFlashTarget ParseTarget(const std::string& text, int32_t defaultPort) {
 
 std::vector<std::string> ParseHostList(const std::string& content, const std::string& listName) {
     std::vector<std::string> entries;
-    size_t start = 0;
+    // A byte-order mark, as some editors write at the start of a text saved as UTF-8.
+    const std::string_view mark = "\xEF\xBB\xBF";
+    size_t start = content.compare(0, mark.size(), mark) == 0 ? mark.size() : 0;
     for (int line = 1; start <= content.size(); ++line) {
         const size_t end = std::min(content.find('\n', start), content.size());
         std::string text = content.substr(start, end - start);

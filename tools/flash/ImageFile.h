@@ -5,6 +5,8 @@
 // - POSIX: open(2), and pread(2) at each position.
 // - Windows: CreateFileA shared for reading only, so that nobody can write, cut or delete the
 //   file while it is open here; ReadFile at an offset.
+// A file rewritten or replaced meanwhile is told by CheckUnchanged, which the upload asks before
+// the block that ends the image and at its end.
 #pragma once
 
 #include "base/Streams.h"
@@ -32,6 +34,8 @@ public:
     // The whole file, for small files such as a host list; EFOpenError when it holds more than
     // limit bytes or cannot be read.
     std::string ReadAll(size_t limit) const;
+    // EFileChanged when the file was rewritten or replaced since it was opened.
+    void CheckUnchanged() const { CheckFileUnchanged(FName, FHandle, FOpened); }
 
 private:
     // "Cannot open file NAME: REASON".
@@ -44,6 +48,7 @@ private:
     // The file descriptor, or on Windows the file's handle.
     intptr_t FHandle = -1;
     int64_t FSize = 0;
+    TFileState FOpened;
 };
 
 // One transfer's reading of the image: a position and a read-ahead buffer of its own.
@@ -52,6 +57,7 @@ public:
     explicit TImageReader(const TImageFile& image) : FImage(image) {}
 
     int64_t Size() const override { return FImage.Size(); }
+    void CheckUnchanged() const override { FImage.CheckUnchanged(); }
 
 private:
     size_t ReadAt(void* buffer, size_t count, int64_t position) override {

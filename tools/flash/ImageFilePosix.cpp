@@ -49,6 +49,7 @@ TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
     }
     FHandle = fd;
     FSize = static_cast<int64_t>(info.st_size);
+    FileStateOf(FHandle, FOpened);
 }
 
 TImageFile::~TImageFile() {

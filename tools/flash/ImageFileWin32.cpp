@@ -63,6 +63,7 @@ TImageFile::TImageFile(const std::string& fileName) : FName(fileName) {
     }
     FHandle = reinterpret_cast<intptr_t>(file);
     FSize = static_cast<int64_t>(size.QuadPart);
+    FileStateOf(FHandle, FOpened);
 }
 
 TImageFile::~TImageFile() {

@@ -3,6 +3,7 @@
 #include "ToolArgs.h"
 #include "base/IntegerText.h"
 #include "net/IdEndpoint.h"
+#include "tftp/IdTrivialFTPBase.h"
 
 #include <functional>
 #include <map>
@@ -43,7 +44,8 @@ void ParseBlockSize(const std::string& value, TSimOptions& options) {
     } else if (value.rfind("cap:", 0) == 0) {
         options.BlockSize = TBlockSizeAnswer::Cap;
         // RFC 2348 section 2: a block size lies in 8..65464 octets.
-        options.BlockSizeCap = IntOption("--blksize cap", value.substr(4), 8, 65464);
+        options.BlockSizeCap =
+            IntOption("--blksize cap", value.substr(4), TFTPMinRequestBlockSize, TFTPMaxBlockSize);
     } else {
         throw EUsageError("invalid value '" + value +
                           "' for --blksize: expected accept, ignore or cap:N");

@@ -10,6 +10,7 @@
 #include "Sha256.h"
 #include "SimOptions.h"
 #include "net/IdStack.h"
+#include "tftp/IdTrivialFTPBase.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -63,7 +65,7 @@ private:
         std::string Name;      // in the log: the listener's prefix and the safe name
         std::string TempPath;  // partial file
         std::string FinalPath; // image once complete
-        int32_t BlockSize = 512;
+        int32_t BlockSize = TFTPDefaultBlockSize;
         uint16_t Expected = 1;
         uint64_t Received = 0; // data blocks taken, not wrapped
         uint64_t Bytes = 0;
@@ -101,8 +103,18 @@ private:
     void Reap();
     // Tells every worker to end, and joins them all.
     void EndWorkers();
-    bool Serve(const TListener& listener, const std::string& request, const std::string& ip,
+    // One request, from its datagram to the end of its transfer; true when the image was stored.
+    bool Serve(const TListener& listener, const std::string& packet, const std::string& ip,
                int32_t port, uint64_t ordinal);
+    // The request read and logged; nothing when it is refused (its sender is told so).
+    std::optional<TIdTFTPRequest> TakeRequest(const TListener& listener, const std::string& packet,
+                                              const std::string& ip, int32_t port);
+    // The transfer's block size agreed from the request's options; the answer that says so.
+    std::string Negotiate(TTransfer& transfer, const TIdTFTPOptions& options);
+    // Opens the transfer's socket and partial file, sends the answer and runs the transfer to
+    // its end; the socket is closed again.
+    TStep Start(TTransfer& transfer, const TListener& listener, const std::string& answer);
+    void OpenTransferSocket(TTransfer& transfer, const TListener& listener);
     TStep RunTransfer(TTransfer& transfer);
     TStep Handle(TTransfer& transfer, const std::string& packet);
     TStep TakeData(TTransfer& transfer, const std::string& packet);

@@ -400,7 +400,7 @@ void TSimServer::OpenTransferSocket(TTransfer& transfer, const TListener& listen
 }
 
 TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
-    transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    transfer.Deadline = TimerEnd(transfer);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(transfer.Deadline - TClock::now())
@@ -416,10 +416,8 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
                 return Abandon(transfer, "no answer after " + std::to_string(transfer.Tries) +
                                              " retransmissions");
             }
-            ++transfer.Tries;
-            Log("retransmit " + DescribePacket(transfer.Last));
-            SendFaulty(transfer, transfer.Last);
-            transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+            Retransmit(transfer);
+            transfer.Deadline = TimerEnd(transfer);
             continue;
         }
         if (ip != transfer.PeerIP || port != transfer.PeerPort) {
@@ -477,10 +475,9 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
     const uint16_t block = NetBytesToWordAt(packet, 2);
     if (block != transfer.Expected) {
         // Lock step: the only other block a client sends is the one acknowledged last, sent
-        // again because our acknowledgement was lost or late. It is acknowledged again.
+        // again because our acknowledgement was lost or late.
         if (transfer.Received > 0 && block == uint16_t(transfer.Expected - 1)) {
-            Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
-            SendFaulty(transfer, transfer.Last);
+            AnswerDuplicate(transfer, block);
         } else {
             Log("ignored DATA " + std::to_string(block) + ", expected " +
                 std::to_string(transfer.Expected));
@@ -517,9 +514,10 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
     transfer.Bytes += length;
     transfer.Received = ordinal;
     transfer.Tries = 0;
+    transfer.DuplicateSeen = false;
     transfer.Last = MakeAck(block);
     transfer.Expected = uint16_t(block + 1); // 65535 is followed by 0
-    transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    transfer.Deadline = TimerEnd(transfer);
     if (length == size_t(transfer.BlockSize)) {
         SendFaulty(transfer, transfer.Last);
         return TStep::Continue;
@@ -543,15 +541,52 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
     return TStep::Stored;
 }
 
+void TSimServer::AnswerDuplicate(TTransfer& transfer, uint16_t block) {
+    if (FOptions.Reack == TReackAnswer::Timer) {
+        // Like a device whose one way to retransmit is its timer: the acknowledgement goes again
+        // when the timer runs out, not now.
+        Log("duplicate DATA " + std::to_string(block) + " ignored");
+        transfer.DuplicateSeen = true;
+        return;
+    }
+    Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
+    SendFaulty(transfer, transfer.Last);
+}
+
+void TSimServer::Retransmit(TTransfer& transfer) {
+    ++transfer.Tries;
+    transfer.DuplicateSeen = false;
+    Log("retransmit " + DescribePacket(transfer.Last));
+    SendFaulty(transfer, transfer.Last);
+}
+
+TSimServer::TClock::time_point TSimServer::TimerEnd(TTransfer& transfer) {
+    int64_t ms = FOptions.RetransmitMs;
+    if (FOptions.JitterMs > 0) {
+        ms += int64_t(transfer.Jitter.Next() * double(FOptions.JitterMs + 1)); // 0..JitterMs
+    }
+    return TClock::now() + std::chrono::milliseconds(ms);
+}
+
 void TSimServer::Dally(TTransfer& transfer) {
     // RFC 1350 section 6: the final acknowledgement may be lost, and the client then sends its
-    // last block again; it is acknowledged again for one time-out period.
-    const auto end = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    // last block again; it is acknowledged again for one period of the timer. With --reack timer
+    // the acknowledgement goes again when the period ends, if the last block came again in it,
+    // and another period follows, as many as --retries.
+    auto end = TimerEnd(transfer);
     for (;;) {
+        if (Stopping()) {
+            return;
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-        if (left <= 0 || Stopping()) {
-            return;
+        if (left <= 0) {
+            if (!transfer.DuplicateSeen || transfer.Tries >= FOptions.Retries) {
+                return;
+            }
+            Retransmit(transfer);
+            end = TimerEnd(transfer);
+            continue;
         }
         std::string packet, ip;
         int32_t port = 0;
@@ -568,8 +603,7 @@ void TSimServer::Dally(TTransfer& transfer) {
         transfer.DataPackets += data ? 1 : 0;
         const uint16_t block = NetBytesToWordAt(packet, 2);
         if (data && block == uint16_t(transfer.Expected - 1)) {
-            Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
-            SendFaulty(transfer, transfer.Last);
+            AnswerDuplicate(transfer, block);
         }
     }
 }

@@ -58,7 +58,8 @@ private:
     };
 
     struct TTransfer {
-        explicit TTransfer(uint64_t seed) : Dice(seed) {}
+        // The jitter is drawn apart from the faults, so that --jitter changes none of them.
+        explicit TTransfer(uint64_t seed) : Dice(seed), Jitter(TFaultDice::SeedOf(seed, ~0ull)) {}
         TSocketId Socket = InvalidSocketId;
         std::string PeerIP;
         int32_t PeerPort = 0;
@@ -72,11 +73,13 @@ private:
         std::ofstream File;
         TSha256 Hash;
         TFaultDice Dice;
+        TFaultDice Jitter;
         uint64_t DataPackets = 0; // DATA datagrams of the peer, before any fault is applied
         std::string Last;         // the packet resent on a time-out or a duplicate
         int Tries = 0;
         TClock::time_point Deadline;
-        std::string Buffer; // receives
+        bool DuplicateSeen = false; // since the last acknowledgement, with --reack timer
+        std::string Buffer;         // receives
     };
 
     // A transfer's thread, and whether it has ended (then it can be joined at once).
@@ -118,6 +121,12 @@ private:
     TStep RunTransfer(TTransfer& transfer);
     TStep Handle(TTransfer& transfer, const std::string& packet);
     TStep TakeData(TTransfer& transfer, const std::string& packet);
+    // A duplicate of the block acknowledged last: acknowledged again, or left to the timer.
+    void AnswerDuplicate(TTransfer& transfer, uint16_t block);
+    // The last packet again, when the timer has run out.
+    void Retransmit(TTransfer& transfer);
+    // When the timer that starts now runs out: --retransmit, and up to --jitter more.
+    TClock::time_point TimerEnd(TTransfer& transfer);
     void Dally(TTransfer& transfer);
     TStep Abandon(TTransfer& transfer, const std::string& reason);
     // An upload has ended: with --once, the server ends after it.

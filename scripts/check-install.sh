@@ -7,7 +7,9 @@
 #    manual pages name every option the programs' --help lists (zeb40-arp-clear's, the exit
 #    statuses of its usage text);
 #  - `cpack -G DEB` builds a package of those files under /usr, with dependencies found by
-#    dpkg-shlibdeps and one maintainer script, the postinst that sets that capability;
+#    dpkg-shlibdeps and one maintainer script, the postinst that sets that capability, a
+#    maintainer with an address, a changelog whose latest entry is this version, and lintian
+#    finds no error in it;
 #  - the package unpacked with dpkg -x runs each program's --version, without a display, and all
 #    three print the project's version; its zeb40-arp-clear refuses bad arguments with status 64.
 # With --apt it also installs the package with apt-get and removes it again (root; this changes
@@ -44,6 +46,8 @@ bin/zeb40-upgrade
 $arp_clear
 share/man/man1/zeb40-arp-clear.1.gz
 share/applications/zeb40-upgrade.desktop
+share/doc/zeb40-upgrade/changelog.gz
+share/doc/zeb40-upgrade/copyright
 share/icons/hicolor/16x16/apps/zeb40-upgrade.png
 share/icons/hicolor/256x256/apps/zeb40-upgrade.png
 share/icons/hicolor/32x32/apps/zeb40-upgrade.png
@@ -99,12 +103,10 @@ for program in "${programs[@]}" zeb40-arp-clear; do
     source=$(zcat "$page")
     grep -q "^\.TH .* \"zeb40 $version\"" <<<"$source" || fail "$program(1) does not carry version $version"
     # The page's OPTIONS section describes the options of the usage text, no more and no fewer
-    # (troff writes the dashes as \-). The window has no usage text: its one option is --version.
+    # (troff writes the dashes as \-).
     described=$(sed -n '/^\.SH OPTIONS/,/^\.SH /p' <<<"$source" |
         { grep -o '\\-\\-[a-z][a-z\\-]*' || true; } | sed 's/\\-/-/g' | sort -u)
-    if [ "$program" = zeb40-upgrade ]; then
-        usage=--version
-    elif [ "$program" = zeb40-arp-clear ]; then
+    if [ "$program" = zeb40-arp-clear ]; then
         # No options; its page lists the exit statuses of its usage text.
         text=$("$build/bin/$program" 2>&1) && fail "$program without an argument exited with 0"
         usage=
@@ -113,7 +115,8 @@ for program in "${programs[@]}" zeb40-arp-clear; do
         [ -n "$statuses" ] && [ "$statuses" = "$listed" ] ||
             fail "$program(1) and its usage text give other exit statuses:"$'\n'"$(diff <(echo "$statuses") <(echo "$listed"))"
     else
-        usage=$("$build/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+        usage=$(env -u DISPLAY -u WAYLAND_DISPLAY "$build/bin/$program" --help |
+            grep -o -- '--[a-z][a-z-]*' | sort -u)
     fi
     [ "$described" = "$usage" ] ||
         fail "$program(1) and its usage text differ:"$'\n'"$(diff <(echo "$usage") <(echo "$described"))"
@@ -145,7 +148,20 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
 done
 [ "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = "Package: zeb40-upgrade Version: $version " ] ||
     fail "the package is not zeb40-upgrade $version"
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+grep -Eqx '[^<>]+ <[^<>@ ]+@[^<>@ ]+>' <<<"$maintainer" || fail "the Maintainer is not NAME <ADDRESS>: $maintainer"
+first=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/zeb40-upgrade/changelog.gz | zcat | sed -n 1p)
+[ "$first" = "zeb40-upgrade ($version) unstable; urgency=medium" ] ||
+    fail "the changelog's latest entry is not $version: $first (packaging/changelog.in)"
+# Debian's own checks: an error fails, a warning is shown. (Its remark that root should not
+# run it is left out.)
+status=0
+report=$(lintian --fail-on error "$deb" 2>&1) || status=$?
+report=$(grep -v '^running with root privileges' <<<"$report" || true)
+[ -z "$report" ] || echo "$report"
+[ $status -eq 0 ] || fail "lintian finds errors in $deb"
 echo "package: $deb, $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
+echo "maintainer: $maintainer"
 echo "depends: $depends"
 echo "recommends: $(dpkg-deb -f "$deb" Recommends)"
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Checks the Windows zip of the mingw build (`cpack -G ZIP`): it unpacks into one folder holding
-# each Windows program built, README.txt and the manual pages as text in doc\ (lines ending in
-# CR LF), every program imports only the system's own DLLs, and each, run from the unpacked
-# folder under Wine, prints the project's version for --version.
+# Checks the Windows zip of the mingw build (its target `zip`, which builds only what the zip
+# holds): it unpacks into one folder holding each Windows program built, README.txt and the
+# manual pages as text in doc\ (lines ending in CR LF), every program imports only the system's
+# own DLLs, and each, run from the unpacked folder under Wine, prints the project's version for
+# --version, and the window its usage for --help.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=build/mingw
 [ -f "$build/CMakeCache.txt" ] || cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j "$(nproc)" >/dev/null
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -18,9 +18,11 @@ step() { echo "check-zip: $*"; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] && [ -n "$objdump" ] || fail "no version or objdump in $build/CMakeCache.txt"
-(cd "$build" && cpack -G ZIP >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack failed"; }
 zip=$build/zeb40-upgrade-$version-windows.zip
-[ -f "$zip" ] || fail "no $zip"
+rm -f "$zip"
+cmake --build --preset mingw -j "$(nproc)" --target zip >"$scratch/zip.log" 2>&1 ||
+    { cat "$scratch/zip.log"; fail "the target zip failed"; }
+[ -f "$zip" ] || fail "the target zip made no $zip"
 unzip -q "$zip" -d "$scratch/unpacked"
 top=$scratch/unpacked/zeb40-upgrade-$version-windows
 [ -d "$top" ] || fail "the zip does not unpack into zeb40-upgrade-$version-windows"
@@ -49,3 +51,8 @@ for program in "${programs[@]}"; do
         fail "$program --version printed \"$line\", not ${program%.exe} $version"
     step "$line"
 done
+usage=$(cd "$top" && "$root/scripts/wine-run.sh" ./zeb40-upgrade.exe --help | tr -d '\r')
+usage=${usage%%$'\n'*}
+[ "$usage" = "usage: zeb40-upgrade [--help | --version]" ] ||
+    fail "zeb40-upgrade.exe --help printed \"$usage\""
+step "$usage"

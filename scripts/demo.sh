@@ -7,17 +7,19 @@
 #
 # With a display ($DISPLAY set and reachable) the window is yours: press Upgrade, confirm the
 # message, and the simulator stops when the window has closed. Without one the window runs on a
-# virtual display (Xvfb), the script presses Upgrade and confirms "Upgrade Finish." as a person
-# would, checks that the window closed and wrote the address and the image's path to DORVEX.ini,
-# and saves docs/demo-during.png and docs/demo-after.png (docs/demo-windows-*.png with
-# --windows). Either way it ends by printing the image's SHA-256 beside the one the simulator
-# received, and fails when they differ.
-# Usage: scripts/demo.sh [--windows]
+# virtual desktop (Xvfb with a window manager, scripts/desktop.sh), the script presses Upgrade
+# and confirms "Upgrade Finish." as a person would, checks that the window closed and wrote the
+# address and the image's path to DORVEX.ini, and saves the pictures demo-during.png and
+# demo-after.png (demo-windows-*.png with --windows), cut to the window and the message, in
+# build/pictures/: the tree stays as it was. --update-docs saves them into docs/ instead, for the
+# README; $DEMO_SHOTS names another folder. Either way it ends by printing the image's SHA-256
+# beside the one the simulator received, and fails when they differ.
+# Usage: scripts/demo.sh [--windows] [--update-docs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bin=$root/build/default/bin
-shots=${DEMO_SHOTS:-$root/docs}
+shots=${DEMO_SHOTS:-$root/build/pictures}
 title="Corvane ZEB40 Upgrade Tools"
 caption=zeb40-upgrade # the message boxes' caption: the application's title
 
@@ -25,11 +27,13 @@ say() { echo "demo: $*"; }
 fail() { echo "demo: $*" >&2; exit 1; }
 
 windows=0
-case "${1:-}" in
-    --windows) windows=1 ;;
-    "") ;;
-    *) fail "usage: scripts/demo.sh [--windows]" ;;
-esac
+for argument in "$@"; do
+    case "$argument" in
+        --windows) windows=1 ;;
+        --update-docs) shots=$root/docs ;;
+        *) fail "usage: scripts/demo.sh [--windows] [--update-docs]" ;;
+    esac
+done
 [ -x "$bin/zeb40-sim" ] || fail "build zeb40-sim first (scripts/run.sh builds everything)"
 if [ $windows -eq 1 ]; then
     exe=${DEMO_WINDOWS_EXE:-$root/build/mingw/bin/zeb40-upgrade.exe}
@@ -58,11 +62,15 @@ fi
 scratch=$(mktemp -d)
 sim_pid=
 app_pid=
-xvfb_pid=
+# shellcheck source=scripts/desktop.sh
+. "$root/scripts/desktop.sh"
 cleanup() {
-    for pid in $app_pid $sim_pid $xvfb_pid; do
+    for pid in $app_pid $sim_pid; do
         kill "$pid" 2>/dev/null || true
     done
+    # The window's end first (Wine's while its display is there), then the desktop's.
+    [ -z "$app_pid" ] || wait "$app_pid" 2>/dev/null || true
+    desktop_stop
     wait 2>/dev/null || true
     rm -rf "$scratch"
 }
@@ -111,25 +119,10 @@ if [ $headless -eq 0 ]; then
     say "the window is open: press Upgrade (image $image, $(stat -c %s "$image") bytes)"
     (cd "$scratch/tool" && exec "${tool[@]}") || true
 else
-    display=
-    for n in $(seq 90 140); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-            display=:$n
-            break
-        fi
-    done
-    [ -n "$display" ] || fail "no free display number for Xvfb"
-    export DISPLAY=$display
     mkdir -m 700 "$scratch/runtime"
     export XDG_RUNTIME_DIR=$scratch/runtime
-    Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        xdpyinfo >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-    xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
-    say "no display: running the window on Xvfb $display"
+    desktop_start 1 "$scratch" || fail "no virtual desktop"
+    say "no display: running the window on Xvfb $DISPLAY"
 
     (cd "$scratch/tool" && exec "${tool[@]}") &
     app_pid=$!
@@ -144,11 +137,11 @@ else
     say "pressed Upgrade"
     mkdir -p "$shots"
     sleep 1
-    import -window root -crop 320x240+160+120 +repage "$shots/$shot_prefix-during.png"
+    desktop_shoot "$shots/$shot_prefix-during.png" "$window"
     box=$(timeout 30 xdotool search --sync --onlyvisible --name "^$caption\$" | head -1) ||
         fail "no \"Upgrade Finish.\" message"
     sleep 0.5
-    import -window root -crop 320x240+160+120 +repage "$shots/$shot_prefix-after.png"
+    desktop_shoot "$shots/$shot_prefix-after.png" "$window" "$box"
     say "screenshots: $shots/$shot_prefix-during.png $shots/$shot_prefix-after.png"
     # Confirm the message as a person would: the box has the focus, Return presses OK. A
     # message after it (the settings could not be written) is confirmed too, and told.
@@ -160,7 +153,7 @@ else
             head -1 || true)
         if [ -z "$told" ] && [ -n "$next" ]; then
             told=$next
-            import -window root -crop 320x240+160+120 +repage "$scratch/message.png"
+            desktop_shoot "$scratch/message.png" "$window" "$next"
             xdotool windowfocus --sync "$next" key Return
         fi
         sleep 0.1

@@ -7,9 +7,14 @@ packages=(
     build-essential cmake g++ clang clang-format clang-tidy libclang-rt-14-dev
     libgtest-dev libgmock-dev googletest
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
-    xvfb xdotool x11-apps imagemagick
+    xvfb xdotool x11-apps x11-utils imagemagick
+    # The demo's and the screenshots' virtual desktop: a small window manager, and the narrow
+    # face of its title bars.
+    jwm fonts-dejavu-extra
     tftpd-hpa atftp curl iproute2 time valgrind strace git
-    desktop-file-utils appstream man-db dpkg-dev file
+    desktop-file-utils appstream man-db dpkg-dev file lintian
+    # The README's commands that a normal user runs with sudo run as written by root too.
+    sudo
     # setcap and getcap, for the capability of zeb40-arp-clear in its tests and install checks.
     libcap2-bin
     # The Windows build (MinGW-w64 with POSIX threads) and Wine, which runs its tests.

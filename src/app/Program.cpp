@@ -7,9 +7,14 @@
 #include <string_view>
 
 int main(int argc, char** argv) {
-    // Answered before the toolkit starts, so that it works without a display.
+    // Answered before the toolkit starts, so that they work without a display (the toolkit
+    // aborts the process when it finds none).
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
         std::cout << VersionLine("zeb40-upgrade") << '\n';
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::cout << UpgradeUsage;
         return 0;
     }
     try {

@@ -80,8 +80,8 @@ extern TSeam<THelperFolders> HelperFolders;
 std::optional<TCommand> ArpCommand(const std::string& address);
 
 // Starts the ARP command for the address through the launcher, not awaited, its outcome not
-// looked at, when the address is a dotted quad by the stack's rule (ParseDottedQuad). The tool is handed the address in its plain form, the one the upload
-// sends to ("010.0.0.7" is 10.0.0.7 to the stack, and would be octal 8.0.0.7 to the tool). Any
-// other text starts nothing: the tool would read "default" or "10.0.0.0/8" as a whole range of
-// entries, and a name is no entry at all.
+// looked at, when the address is a dotted quad by the stack's rule (ParseDottedQuad). The tool is
+// handed the address in its plain form, the one the upload sends to ("010.0.0.7" is 10.0.0.7 to the
+// stack, and would be octal 8.0.0.7 to the tool). Any other text starts nothing: the tool would
+// read "default" or "10.0.0.0/8" as a whole range of entries, and a name is no entry at all.
 void StartArpCommand(const std::string& address);

@@ -201,6 +201,7 @@ TIdTFTPUploadSettings TIdTrivialFTP::UploadSettings(const std::string& remoteFil
     settings.RequestWait = FRequestWait;
     settings.RequestRetryTime = FRequestRetryTime;
     settings.RideOutLinkFailures = FRideOutLinkFailures;
+    settings.GiveUpTime = FGiveUpTime;
     return settings;
 }
 

@@ -47,6 +47,16 @@ public:
     int32_t RequestRetryTime() const { return FRequestRetryTime; }
     void SetRequestRetryTime(int32_t milliseconds) { FRequestRetryTime = milliseconds; }
 
+    // Once the transfer runs, how long after its first send a data block that is not
+    // acknowledged is given up with "Timeout" (ReceiveTimeout when that is longer; NoTimeLimit:
+    // never): long enough for a receiver that sends its acknowledgement again only on its own
+    // timer. The final block's silence still means success after ReceiveTimeout, unless the
+    // device showed that it did not take that block (an acknowledgement of another block):
+    // then only the final block's own acknowledgement ends the upload. TFTPTransferGiveUpTime
+    // (15000) by default.
+    int32_t GiveUpTime() const { return FGiveUpTime; }
+    void SetGiveUpTime(int32_t milliseconds) { FGiveUpTime = milliseconds; }
+
     // For a device whose link is not up yet (a cable straight to a unit that is still powering
     // up): while the first answer is awaited, a request that cannot leave or a receive that fails
     // because the network or host is unreachable, the network is down, the address cannot be used
@@ -92,10 +102,10 @@ public:
     // Opens the file read-only and exclusively (EFOpenError before any work event when it cannot)
     // and uploads it from its start.
     void UploadFile(const std::string& localFile, const std::string& remoteFile);
-    // Uploads the source's remaining bytes; every failure is an exception. A wait for an answer
-    // ends with "Timeout" ReceiveTimeout ms after the transfer last moved on (the request, or the
-    // acknowledgement of the block before), whatever else arrives meanwhile; after the final
-    // block that time-out ends the upload as a success.
+    // Uploads the source's remaining bytes; every failure is an exception. The wait for the first
+    // answer ends with "Timeout" (see RequestWait); a data block is given up GiveUpTime after it
+    // first went, whatever else arrives meanwhile; after the final block the device's silence for
+    // ReceiveTimeout ends the upload as a success (see GiveUpTime).
     void UploadStream(TStream& source, const std::string& remoteFile);
 
     // Applies an option acknowledgement: "blksize" sets BufferSize to the block size + 4.
@@ -110,6 +120,7 @@ private:
     int32_t FRequestWait = 0;
     int32_t FRequestRetryTime = TFTPDefaultRequestRetryTime;
     bool FRideOutLinkFailures = false;
+    int32_t FGiveUpTime = static_cast<int32_t>(TFTPTransferGiveUpTime.count());
     bool FDeclined = false;
     uint16_t FDeclineCode = 0;
     std::string FDeclineText;

@@ -140,9 +140,10 @@ TIdTFTPStep TIdTFTPUploadRules::Woken(TIdTFTPTime now) {
             std::rethrow_exception(FLinkFailure);
         }
         // After the final block the device may have stored the image and restarted before its
-        // last acknowledgement reached us: the silence ends the upload as a success. Before it,
-        // the device has stopped answering.
-        if (FState != TIdTFTPUploadState::FinalBlockHeld) {
+        // last acknowledgement reached us: the silence ends the upload as a success, unless the
+        // device has shown that it did not take that block. Before it, the device has stopped
+        // answering.
+        if (FState != TIdTFTPUploadState::FinalBlockHeld || FFinalRefused) {
             throw EIdTFTPException(IdText::TFTPTimeout);
         }
         FState = TIdTFTPUploadState::Done;
@@ -206,6 +207,14 @@ TIdTFTPStep TIdTFTPUploadRules::Received(TIdTFTPTime now, const TIdEndpoint& fro
     // an unknown opcode) is not answered: a block sent again for every duplicate makes every
     // duplicated datagram start a chain of sends that never ends.
     if (opcode != TFTP_ACK || WordAt(datagram, 2) != FBlock) {
+        // An acknowledgement of another block while the final one is out (of the block before,
+        // sent again on the device's own timer, or of block 0 from a device that restarted): the
+        // device did not take the final block, and its silence will mean no success. The block
+        // is held like any other until its own acknowledgement comes.
+        if (opcode == TFTP_ACK && FState == TIdTFTPUploadState::FinalBlockHeld && !FFinalRefused) {
+            FFinalRefused = true;
+            FDeadline = GiveUp(FBlockSentAt);
+        }
         return Wait();
     }
     if (FSends == 1) {
@@ -259,6 +268,10 @@ TIdTFTPStep TIdTFTPUploadRules::TakeFirstAnswer(TIdTFTPTime now, const TIdEndpoi
     }
     if (FRequests == 1) {
         Measure(now - FSentAt);
+    } else {
+        FTimeout = std::clamp<TIdTFTPClock::duration>(2 * (now - FFirstRequestAt),
+                                                      TFTPInitialRetransmitTime,
+                                                      TFTPRepeatedRequestRetransmitTime);
     }
     // A first acknowledgement of block n asks for block n + 1; any other answer (an option
     // acknowledgement among them) for block 1. The options are agreed here, once (RFC 2347
@@ -286,8 +299,6 @@ TIdTFTPStep TIdTFTPUploadRules::TakeFirstAnswer(TIdTFTPTime now, const TIdEndpoi
 }
 
 TIdTFTPStep TIdTFTPUploadRules::SendNewBlock(TIdTFTPTime now, uint16_t number) {
-    // The answer just taken is progress: the clock of the wait starts again.
-    FDeadline = After(now, FSettings.ReceiveTimeout);
     const int64_t left = std::max<int64_t>(FSource.Size() - FSource.Position(), 0);
     const auto n = static_cast<int32_t>(std::min<int64_t>(FBlockSize, left));
     PutWord(FPacket.data(), TFTP_DATA);
@@ -298,6 +309,11 @@ TIdTFTPStep TIdTFTPUploadRules::SendNewBlock(TIdTFTPTime now, uint16_t number) {
     // The first block shorter than the block size ends the image; when the image is a multiple
     // of the block size, that is a block of no data.
     FState = n < FBlockSize ? TIdTFTPUploadState::FinalBlockHeld : TIdTFTPUploadState::BlockHeld;
+    // The answer just taken is progress: the clock of the wait starts again. The final block's
+    // silence means success after ReceiveTimeout; any other block is given up later.
+    FBlockSentAt = now;
+    FDeadline = FState == TIdTFTPUploadState::FinalBlockHeld ? After(now, FSettings.ReceiveTimeout)
+                                                             : GiveUp(now);
     FEvents.BlockBuilt(n);
     FSends = 0;
     return SendHeld(now);
@@ -317,7 +333,9 @@ TIdTFTPStep TIdTFTPUploadRules::SendHeld(TIdTFTPTime now) {
 TIdTFTPStep TIdTFTPUploadRules::SendRequest(TIdTFTPTime now) {
     FEvents.RequestDue();
     FSentAt = now;
-    ++FRequests;
+    if (FRequests++ == 0) {
+        FFirstRequestAt = now;
+    }
     FLastSent = TSent::Request;
     // The next request: TFTPFirstRequestRetryTime after the first, then after twice the time
     // before, at most RequestRetryTime apart.
@@ -352,14 +370,32 @@ void TIdTFTPUploadRules::Measure(TIdTFTPClock::duration roundTrip) {
         FVariation = (3 * FVariation + error) / 4;
         FSmoothed = (7 * FSmoothed + roundTrip) / 8;
     }
-    // K = 4.
+    // K = 4, with the floor as the least margin above the smoothed round trip.
     FTimeout = std::clamp<TIdTFTPClock::duration>(
-        FSmoothed + std::max<TIdTFTPClock::duration>(TFTPClockGranularity, 4 * FVariation),
-        TFTPMinRetransmitTime, TFTPMaxRetransmitTime);
+        FSmoothed + std::max<TIdTFTPClock::duration>(TFTPMinRetransmitTime, 4 * FVariation),
+        TFTPMinRetransmitTime, Ceiling());
 }
 
 void TIdTFTPUploadRules::BackOff() {
     // RFC 6298 section 5.5: the same packet goes again after twice the time.
-    FTimeout = std::clamp<TIdTFTPClock::duration>(2 * FTimeout, TFTPMinRetransmitTime,
-                                                  TFTPMaxRetransmitTime);
+    FTimeout = std::clamp<TIdTFTPClock::duration>(2 * FTimeout, TFTPMinRetransmitTime, Ceiling());
+}
+
+TIdTFTPClock::duration TIdTFTPUploadRules::Ceiling() const {
+    // Before any round trip is known, the time-out the transfer started with.
+    const TIdTFTPClock::duration ceiling = std::max<TIdTFTPClock::duration>(
+        TFTPMaxRetransmitTime, FMeasured ? 2 * FSmoothed : FTimeout);
+    if (FSettings.GiveUpTime < 0) {
+        return ceiling;
+    }
+    return std::max<TIdTFTPClock::duration>(
+        std::min<TIdTFTPClock::duration>(ceiling, std::chrono::milliseconds(FSettings.GiveUpTime)),
+        TFTPMinRetransmitTime);
+}
+
+TIdTFTPTime TIdTFTPUploadRules::GiveUp(TIdTFTPTime firstSent) const {
+    if (FSettings.ReceiveTimeout < 0 || FSettings.GiveUpTime < 0) {
+        return TIdTFTPNever;
+    }
+    return After(firstSent, std::max(FSettings.GiveUpTime, FSettings.ReceiveTimeout));
 }

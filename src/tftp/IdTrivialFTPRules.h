@@ -31,22 +31,37 @@ inline constexpr TIdTFTPTime TIdTFTPNever = TIdTFTPTime::max();
 // RFC 6298 section 2.1: the time-out before any round trip has been measured. Only a request
 // sent more than once leaves the first block without a measurement.
 inline constexpr std::chrono::milliseconds TFTPInitialRetransmitTime{1000};
-// The floor. The device sits on the local link, where a round trip takes well under a
-// millisecond; the floor covers what the estimate cannot foresee: a device pausing to erase
-// flash, a busy desktop scheduling us late, the 15.6 ms tick of Windows timers. A time-out that
-// fires too early costs one datagram each way (the duplicate acknowledgement it draws is not
+// The floor, and the least margin above the smoothed round trip (it stands for RFC 6298's clock
+// granularity G in SRTT + max(G, 4 RTTVAR)). The device sits on the local link, where a round
+// trip takes well under a millisecond; the margin covers what the estimate cannot foresee: a
+// device pausing to erase flash, a busy desktop scheduling us late, the 15.6 ms tick of Windows
+// timers, and the jitter of a slow device whose round trips are all alike (its variation
+// vanishes, and a time-out of the round trip alone would fire on every small delay). A time-out
+// that fires too early costs one datagram each way (the duplicate acknowledgement it draws is not
 // answered, RFC 1123 section 4.2.3.1), so the floor can sit far below the 1 s that RFC 6298
 // section 2.4 asks of TCP on the Internet. At 100 ms a loss costs a tenth of the second a server
-// waits before it retransmits, and a run of losses gets several tries within ReceiveTimeout.
+// waits before it retransmits, and a run of losses gets many tries within the give-up time.
 inline constexpr std::chrono::milliseconds TFTPMinRetransmitTime{100};
-// The ceiling of the back-off. Doubling relieves a congested path; a local link that has lost
-// several datagrams in a row is not helped by longer silences, while every try counts against
-// ReceiveTimeout: from the floor the tries come after 0.1, 0.3, 0.7, 1.5, 2.5 and 3.5 s, six
-// within the default 4 s. A round trip longer than a second is not one of a working local link.
+// RFC 6298 section 5.7, for the write request as for TCP's first segment: when the request had to
+// be sent again, the answer may belong to any of its copies and gives no round trip; the first
+// data block then waits twice the time since the first request, at least the initial time-out
+// and at most this. A device that answered the first request late (a slow one) is not sent its
+// first block twice; one that lost the first request (a unit just swapped in) keeps the initial
+// second.
+inline constexpr std::chrono::milliseconds TFTPRepeatedRequestRetransmitTime{3000};
+// The ceiling of the back-off for a device on a fast link. Doubling relieves a congested path; a
+// local link that has lost several datagrams in a row is not helped by longer silences: from the
+// floor the tries come after 0.1, 0.3, 0.7, 1.5, 2.5, 3.5 s and on each second. A device that has
+// shown longer round trips gets a ceiling of twice its smoothed round trip, so that a block is
+// not sent again while its acknowledgement is merely on its way.
 inline constexpr std::chrono::milliseconds TFTPMaxRetransmitTime{1000};
-// RFC 6298 section 2: G, the granularity of the clock the time-out is counted on; our waits are
-// counted in whole milliseconds.
-inline constexpr std::chrono::milliseconds TFTPClockGranularity{1};
+// Once the transfer runs, a data block that is not acknowledged is given up this long after it
+// first went (or ReceiveTimeout after, when that is longer): the default of GiveUpTime. Some
+// receivers ignore a block they already have and send their last acknowledgement again only when
+// their own timer runs out, after 5 to 6 s: when that acknowledgement is lost as well, the next one
+// comes after 12 s. A device that has gone silent costs at most this long; a flood of anything but
+// progress does not make it longer.
+inline constexpr std::chrono::milliseconds TFTPTransferGiveUpTime{15000};
 
 // The write request goes again while its first answer is awaited (RFC 1350 section 2: the sender
 // of a packet that got no answer times out and sends it again): first this long after it went,
@@ -82,6 +97,10 @@ struct TIdTFTPUploadSettings {
     // ReceiveTimeout.
     int32_t RequestWait = 0;
     int32_t RequestRetryTime = TFTPDefaultRequestRetryTime; // 0 or below: the request goes once
+    // ms after its first send that a data block is given up once the transfer runs (ReceiveTimeout
+    // when that is longer); the final block's silence means success after ReceiveTimeout, unless
+    // the device showed it did not take it.
+    int32_t GiveUpTime = static_cast<int32_t>(TFTPTransferGiveUpTime.count());
     bool RideOutLinkFailures = false;
 };
 
@@ -154,6 +173,9 @@ public:
 
     TIdTFTPUploadState State() const { return FState; }
     const TIdEndpoint& Peer() const { return FPeer; }
+    // The final block is out and the device has shown that it did not take it (it acknowledged
+    // an earlier block): only the final block's own acknowledgement ends the upload now.
+    bool FinalBlockRefused() const { return FFinalRefused; }
     int32_t BlockSize() const { return FBlockSize; }
     // The retransmission time-out the next send of a block would wait.
     TIdTFTPClock::duration RetransmitTimeout() const { return FTimeout; }
@@ -176,6 +198,11 @@ private:
     // RFC 6298 section 2: a round trip measured on a packet sent once.
     void Measure(TIdTFTPClock::duration roundTrip);
     void BackOff();
+    // The ceiling of the retransmission time-out: TFTPMaxRetransmitTime, or twice the smoothed
+    // round trip of a slower device, never beyond the give-up time.
+    TIdTFTPClock::duration Ceiling() const;
+    // The time a held block is given up after it first went.
+    TIdTFTPTime GiveUp(TIdTFTPTime firstSent) const;
 
     const TIdTFTPUploadSettings FSettings;
     TStream& FSource;
@@ -190,6 +217,7 @@ private:
     int32_t FBlockSize = TFTPDefaultBlockSize;
 
     int FRequests = 0;               // times the request was sent
+    TIdTFTPTime FFirstRequestAt;     // when it was sent first
     int32_t FRequestInterval = 0;    // from the last request to the next
     std::exception_ptr FLinkFailure; // why the last request could not leave, when it could not
     int FUnknownTransferAnswers = 0;
@@ -200,6 +228,8 @@ private:
     int32_t FPacketLength = 0;
     uint16_t FBlock = 0;
     int FSends = 0;
+    TIdTFTPTime FBlockSentAt; // the first copy of the block held
+    bool FFinalRefused = false;
     std::vector<char> FReceived;
 
     TIdTFTPTime FSentAt;   // the last send

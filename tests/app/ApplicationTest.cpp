@@ -1,10 +1,12 @@
 #include "app/Application.h"
 #include "base/Exception.h"
 
+#include "ChildProcess.h"
 #include "RecordingBoxes.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -68,6 +70,26 @@ TEST(ProgramText, ShowsUtf8AsSuchAndEveryOtherByteAsLatin1) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ToQString(c.Bytes), c.Shown) << c.Bytes;
+    }
+}
+
+TEST(ProgramOptions, AnswerHelpAndVersionWithoutAnyDisplay) {
+    // No display of any kind: the toolkit would abort the process if it were started.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        ::unsetenv(name);
+    }
+    const struct {
+        const char* Option;
+        std::string Start; // of stdout
+    } cases[] = {
+        {"--help", "usage: zeb40-upgrade [--help | --version]\n"},
+        {"--version", "zeb40-upgrade "},
+    };
+    for (const auto& c : cases) {
+        const TRunResult run = RunProgram(ZEB40_UPGRADE_PROGRAM, {c.Option}, 10000);
+        EXPECT_EQ(run.Status, 0) << c.Option << "\n" << run.Err;
+        EXPECT_EQ(run.Out.rfind(c.Start, 0), 0u) << run.Out;
+        EXPECT_EQ(run.Err, "") << c.Option;
     }
 }
 

@@ -296,6 +296,52 @@ TEST(Sim, RefusesNonLoopbackBindWithoutAnyAddress) {
     EXPECT_EQ(other.WaitForLine("listening ", 3000).rfind("listening 127.0.0.2:", 0), 0u);
 }
 
+TEST(Sim, MakesAMissingFolderAndRefusesWhatIsNoFolder) {
+    TScratchDir scratch;
+    WriteFile(scratch / "file", "x");
+    struct Case {
+        std::string Dir;
+        std::string Message; // on stderr
+        bool Listens;
+    };
+    const Case cases[] = {
+        {scratch / "new/rack", "zeb40-sim: made the folder '" + scratch / "new/rack" + "'\n", true},
+        {scratch.Path(), "", true},
+        {scratch / "file", "zeb40-sim: '" + scratch / "file" + "' is not a folder\n", false},
+        {scratch / "file/sub", "zeb40-sim: cannot make the folder '" + scratch / "file/sub" + "'",
+         false},
+    };
+    for (const Case& c : cases) {
+        // Two devices, so that each stores into a subfolder of the one made.
+        TChildProcess sim(SimProgram, {"--bind", "127.0.0.2", "--bind", "127.0.0.3", "--port", "0",
+                                       "--dir", c.Dir});
+        const std::string listening = sim.WaitForLine("listening 127.0.0.3:", 3000);
+        if (!c.Listens) {
+            EXPECT_EQ(sim.Wait(3000), 2) << c.Dir;
+            sim.DrainOutput();
+            EXPECT_EQ(listening, "") << c.Dir;
+            EXPECT_EQ(sim.Stderr().rfind(c.Message, 0), 0u) << sim.Stderr();
+            continue;
+        }
+        ASSERT_NE(listening, "") << c.Dir << "\n" << sim.Stderr();
+        const std::string bytes = TestBytes(1000, 7);
+        const int32_t port = std::stoi(listening.substr(listening.rfind(':') + 1));
+        TIdTrivialFTP client(nullptr);
+        client.SetHost("127.0.0.3");
+        client.SetPort(port);
+        client.SetReceiveTimeout(2000);
+        TMemoryStream source(bytes);
+        client.UploadStream(source, "fw.bin");
+        EXPECT_NE(sim.WaitForLine("received 127.0.0.3/fw.bin", 3000), "");
+        EXPECT_TRUE(ReadFile(c.Dir + "/127.0.0.3/fw.bin") == bytes) << c.Dir;
+        sim.Signal(SIGTERM);
+        EXPECT_EQ(sim.Wait(3000), 0);
+        sim.DrainOutput();
+        EXPECT_EQ(sim.Stderr(), c.Message);
+    }
+    EXPECT_FALSE(FileExists(scratch / "file/sub"));
+}
+
 TEST(Sim, RemoteNamesStayInsideTheFolder) {
     const std::pair<const char*, const char*> cases[] = {
         {"../../escape.bin", "escape.bin"},

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,19 @@ Times FromFirst(const Times& times) {
         relative.push_back(t - times.front());
     }
     return relative;
+}
+
+// The copies of a block that is never acknowledged on a fast link, from its first: the floor,
+// doubled to a second, then each second, while the give-up time has not come.
+Times BackedOff(milliseconds giveUp) {
+    Times times = {milliseconds(0), milliseconds(100), milliseconds(300), milliseconds(700)};
+    for (milliseconds t(1500); t < giveUp; t += milliseconds(1000)) {
+        times.push_back(t);
+    }
+    while (times.back() >= giveUp) {
+        times.pop_back();
+    }
+    return times;
 }
 
 size_t UnknownTransferAnswers(const std::vector<PeerDatagram>& received) {
@@ -142,20 +156,30 @@ TEST(Rules, BlockNumbersWrapAfter65535) {
     EXPECT_EQ(u.Rules->BlockSize(), 1);
 }
 
-TEST(Rules, SilenceEndsTheUploadAfterReceiveTimeout) {
+TEST(Rules, SilenceEndsTheUploadAfterReceiveTimeoutOrTheGiveUpTime) {
     // From one data block on the device answers nothing. The block goes again at its
-    // retransmission times (0.1 s after it, then 0.2 s later), and ReceiveTimeout after it first
-    // went out the upload ends: with "Timeout" before the final block, as a success after it.
+    // retransmission times (0.1 s after it, then 0.2 s later, ...). After the final block,
+    // ReceiveTimeout of silence ends the upload as a success: the device may have stored the image
+    // and restarted. Before it the upload ends with "Timeout" GiveUpTime after the block first
+    // went: 15 s with the defaults, the bound of a device that has gone silent.
     const struct {
         const char* Name;
         int SilentAt; // data packet from which on nothing is answered
+        int32_t GiveUpTime;
         bool Success;
-    } cases[] = {{"final block unanswered", 6, true}, {"block 3 unanswered", 3, false}};
+        milliseconds End; // after the silent block first went
+    } cases[] = {
+        {"final block unanswered", 6, 15000, true, milliseconds(400)},
+        {"block 3 unanswered", 3, 15000, false, milliseconds(15000)},
+        {"block 3 unanswered, a shorter give-up", 3, 2000, false, milliseconds(2000)},
+        {"block 3 unanswered, ReceiveTimeout longer", 3, 300, false, milliseconds(400)},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         VirtualUpload u;
         u.Image = PatternBytes(3000);
         u.Settings.ReceiveTimeout = 400;
+        u.Settings.GiveUpTime = c.GiveUpTime;
         const int silentAt = c.SilentAt;
         u.Server.OnData =
             AnswerWith([silentAt](const DataEvent& e) { return e.Index >= silentAt; }, {});
@@ -163,14 +187,155 @@ TEST(Rules, SilenceEndsTheUploadAfterReceiveTimeout) {
         EXPECT_EQ(outcome.Ok, c.Success);
         EXPECT_EQ(outcome.Message, c.Success ? "" : "Timeout");
         const Times copies = u.TimesOf(static_cast<uint16_t>(c.SilentAt));
-        EXPECT_EQ(FromFirst(copies),
-                  (Times{milliseconds(0), milliseconds(100), milliseconds(300)}));
-        EXPECT_EQ(outcome.End - copies.front(), milliseconds(400));
+        EXPECT_EQ(FromFirst(copies), BackedOff(c.End));
+        EXPECT_EQ(outcome.End - copies.front(), c.End);
         EXPECT_EQ(u.Blocks().size(), c.SilentAt - 1 + copies.size());
         EXPECT_EQ(u.Rules->Peer(), VirtualUpload::EndpointOf(PeerSocket::Transfer));
         if (c.Success) {
             EXPECT_EQ(u.Server.File(), u.Image);
         }
+    }
+}
+
+TEST(Rules, TheFinalBlockIsASuccessOnlyWhenTheDeviceTookIt) {
+    // The final block is out. A device that acknowledges it, or that falls silent (it stored the
+    // image and restarted), has taken it. One that acknowledges the block before again (it never
+    // got the final one, and re-acknowledges on its own timer) or block 0 (it restarted without
+    // the image) has not: the final block is held like any other, and the upload ends with
+    // "Timeout" when its own acknowledgement never comes, or succeeds when it comes late.
+    const struct {
+        const char* Name;
+        std::vector<PeerSend> AtFinal; // the answers to the final block's first copy
+        bool AnswerLater;              // its later copies acknowledged
+        bool Success;
+        milliseconds End; // after the final block first went
+    } cases[] = {
+        {"acknowledged", {{PeerSocket::Transfer, AckPacket(3), 0}}, false, true, milliseconds(0)},
+        {"silence", {}, false, true, milliseconds(4000)},
+        {"the block before acknowledged again, every 5 s",
+         {{PeerSocket::Transfer, AckPacket(2), 1000},
+          {PeerSocket::Transfer, AckPacket(2), 6000},
+          {PeerSocket::Transfer, AckPacket(2), 11000}},
+         false,
+         false,
+         milliseconds(15000)},
+        {"acknowledgement 0",
+         {{PeerSocket::Transfer, AckPacket(0), 20}},
+         false,
+         false,
+         milliseconds(15000)},
+        {"the block before again, then the final one",
+         {{PeerSocket::Transfer, AckPacket(2), 2000}},
+         true,
+         true,
+         milliseconds(2500)},
+        {"unknown opcodes only",
+         {{PeerSocket::Transfer, "\0\x63junk"s, 20}},
+         false,
+         true,
+         milliseconds(4000)},
+        {"an error packet",
+         {{PeerSocket::Transfer, ErrorPacket(3, "Disk full"), 1000}},
+         false,
+         false,
+         milliseconds(1000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(1100); // blocks 1, 2 and the final 3
+        const auto atFinal = c.AtFinal;
+        const bool later = c.AnswerLater;
+        u.Server.OnData = [atFinal,
+                           later](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Block != 3) {
+                return std::nullopt;
+            }
+            if (!e.Repeat) {
+                return atFinal;
+            }
+            // The copies sent after the device showed it lacks the block: the timer's, from 2.5 s
+            // on (the first copy is data packet 3, the timer's come at 0.1, 0.3, 0.7, 1.5, 2.5 s).
+            if (later && e.Index >= 8) {
+                return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(3), 0}};
+            }
+            return std::vector<PeerSend>{};
+        };
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Ok, c.Success) << outcome.Message;
+        if (!c.Success) {
+            EXPECT_EQ(outcome.Message,
+                      std::string(c.Name) == "an error packet" ? "Disk full" : "Timeout");
+        }
+        const Times copies = u.TimesOf(3);
+        ASSERT_FALSE(copies.empty());
+        EXPECT_EQ(outcome.End - copies.front(), c.End);
+    }
+}
+
+TEST(Rules, AReceiverThatAcknowledgesAgainOnlyOnItsOwnTimerIsWaitedFor) {
+    // Some receivers take no notice of a block they already have, and send their last
+    // acknowledgement again only when their own timer runs out (5 s and up to a second more).
+    // The acknowledgement of block 3 is lost: the copies the client sends draw nothing, and the
+    // upload goes on when the receiver's timer sends it again, or a second time when that one is
+    // lost too; with the defaults, nothing but a device silent for 15 s is given up.
+    const struct {
+        const char* Name;
+        Times Reacks; // the receiver's acknowledgements of block 3, from its arrival; lost ones
+                      // left out
+        bool Success;
+    } cases[] = {
+        {"again after 5 s", {milliseconds(5000)}, true},
+        {"again after 6 s", {milliseconds(6000)}, true},
+        {"that one lost too: after 12 s", {milliseconds(12000)}, true},
+        {"only after 16 s", {milliseconds(16000)}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        VirtualUpload u;
+        u.Image = PatternBytes(3000);
+        std::vector<PeerSend> reacks;
+        for (const milliseconds at : c.Reacks) {
+            reacks.push_back({PeerSocket::Transfer, AckPacket(3), static_cast<int>(at.count())});
+        }
+        u.Server.OnData = [reacks](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Block == 3) {
+                return e.Repeat ? std::vector<PeerSend>{} : reacks;
+            }
+            return std::nullopt;
+        };
+        const VirtualUpload::Outcome outcome = u.Run();
+        EXPECT_EQ(outcome.Ok, c.Success) << outcome.Message;
+        EXPECT_EQ(u.Server.File(), c.Success ? u.Image : u.Image.substr(0, 3 * 512));
+        const Times copies = u.TimesOf(3);
+        EXPECT_EQ(FromFirst(copies),
+                  BackedOff(std::min(c.Reacks.back(), milliseconds(15000)) + milliseconds(1)));
+        EXPECT_EQ(u.TimesOf(4).size(), c.Success ? 1u : 0u);
+    }
+}
+
+TEST(Rules, ASlowDeviceGetsEachBlockOnce) {
+    // A device that answers every datagram after the same long delay. The request goes again
+    // before the first answer (every request is answered), so the first block has no round trip
+    // to go by: it waits twice the time since the first request (at most 3 s); from then on the
+    // time-out follows the round trips, with a ceiling of twice the smoothed round trip.
+    for (const int delay : {40, 1500, 2500}) {
+        SCOPED_TRACE(delay);
+        VirtualUpload u;
+        u.Image = PatternBytes(20 * 512 + 100);
+        u.Script = [&u, delay](const PeerDatagram& d) {
+            std::vector<PeerSend> sends = u.Server.Script()(d);
+            for (PeerSend& send : sends) {
+                send.DelayMs += delay;
+            }
+            return sends;
+        };
+        ASSERT_TRUE(u.Run().Ok);
+        EXPECT_EQ(u.Server.File(), u.Image);
+        std::vector<uint16_t> once(21);
+        std::iota(once.begin(), once.end(), 1);
+        EXPECT_EQ(u.Blocks(), once) << "each block once";
+        EXPECT_GE(u.Rules->RetransmitTimeout(), milliseconds(delay) + TFTPMinRetransmitTime);
     }
 }
 
@@ -204,28 +369,51 @@ TEST(Rules, LostBlockGoesAgainAndIsNotMeasured) {
 TEST(Rules, NoFloodRestartsTheWait) {
     // Once block 2 (or the final block) is out, the device falls silent and a flood begins: junk
     // from its own transfer port, or the very acknowledgement awaited from a stranger. Only
-    // progress restarts the wait: the upload ends ReceiveTimeout after the block went out,
-    // however long the flood lasts. None of it draws a data packet; another port of the device
-    // is told "Unknown transfer ID" a bounded number of times.
+    // progress restarts the wait: the upload ends GiveUpTime after the block went out (after the
+    // final block: ReceiveTimeout of silence, a success, unless the flood held acknowledgements
+    // of other blocks), however long the flood lasts. None of it draws a data packet; another
+    // port of the device is told "Unknown transfer ID" a bounded number of times.
+    const std::vector<std::string> junk = {"\0\x63junk"s, AckPacket(1), AckPacket(0)};
     const struct {
         const char* Name;
         PeerSocket Via;
         size_t Size; // 3000: block 2 of 6; 1000: block 2 is the final one
+        std::vector<std::string> Flood;
         bool Success;
+        milliseconds End;
     } cases[] = {
-        {"junk from the transfer port", PeerSocket::Transfer, 3000, false},
-        {"the awaited acknowledgement from another port", PeerSocket::Stranger, 3000, false},
-        {"the awaited acknowledgement from another address", PeerSocket::StrangerAddress, 3000,
-         false},
-        {"junk after the final block", PeerSocket::Transfer, 1000, true},
+        {"junk from the transfer port", PeerSocket::Transfer, 3000, junk, false,
+         milliseconds(2000)},
+        {"the awaited acknowledgement from another port",
+         PeerSocket::Stranger,
+         3000,
+         {AckPacket(2)},
+         false,
+         milliseconds(2000)},
+        {"the awaited acknowledgement from another address",
+         PeerSocket::StrangerAddress,
+         3000,
+         {AckPacket(2)},
+         false,
+         milliseconds(2000)},
+        {"unknown opcodes after the final block",
+         PeerSocket::Transfer,
+         1000,
+         {"\0\x63junk"s},
+         true,
+         milliseconds(300)},
+        {"junk with acknowledgements after the final block", PeerSocket::Transfer, 1000, junk,
+         false, milliseconds(2000)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         VirtualUpload u;
         u.Image = PatternBytes(c.Size);
         u.Settings.ReceiveTimeout = 300;
+        u.Settings.GiveUpTime = 2000;
+        const auto flood = c.Flood;
         const PeerSocket via = c.Via;
-        u.Server.OnData = [via](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+        u.Server.OnData = [via, flood](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
             if (e.Block != 2) {
                 return std::nullopt;
             }
@@ -233,18 +421,16 @@ TEST(Rules, NoFloodRestartsTheWait) {
             if (e.Repeat) {
                 return sends;
             }
-            for (int at = 0; at <= 2000; at += 5) {
-                const std::string junk[] = {"\0\x63junk"s, AckPacket(1), AckPacket(0)};
-                sends.push_back(
-                    {via, via == PeerSocket::Transfer ? junk[at % 3] : AckPacket(2), at});
+            for (int at = 0; at <= 3000; at += 5) {
+                sends.push_back({via, flood[static_cast<size_t>(at / 5) % flood.size()], at});
             }
             return sends;
         };
         const VirtualUpload::Outcome outcome = u.Run();
         EXPECT_EQ(outcome.Ok, c.Success);
         const Times copies = u.TimesOf(2);
-        EXPECT_EQ(FromFirst(copies), (Times{milliseconds(0), milliseconds(100)}));
-        EXPECT_EQ(outcome.End - copies.front(), milliseconds(300));
+        EXPECT_EQ(FromFirst(copies), BackedOff(c.End));
+        EXPECT_EQ(outcome.End - copies.front(), c.End);
         EXPECT_EQ(u.Blocks().size(), 1 + copies.size());
         EXPECT_EQ(UnknownTransferAnswers(u.ReceivedOn(PeerSocket::Stranger)),
                   c.Via == PeerSocket::Stranger ? size_t{TFTPMaxUnknownTransferAnswers} : 0u);

@@ -291,6 +291,81 @@ TEST(Upload, DuplicatedAnswersDrawNoSend) {
     EXPECT_EQ(u.Events, EventsOf(20000, 512));
 }
 
+TEST(Upload, OnTheWireTheDevicesAnswersDecideHowTheUploadEnds) {
+    // One case of each rule that decides the end, on the wire with short times (the rules
+    // themselves are checked on a virtual clock): the final block's silence is a success only
+    // when the device did not show that it lacks the block; a receiver that acknowledges again
+    // only on its own timer is waited for; a silent device is given up; a slow one gets each
+    // block once.
+    const struct {
+        const char* Name;
+        size_t Size;                 // of the image, in blocks of 512: 1100 ends with block 3
+        uint16_t Block;              // the block whose first copy is answered otherwise
+        std::vector<PeerSend> Sends; // the answers to it
+        bool Ok;
+        int Delay = 0; // every answer of the device this late
+    } cases[] = {
+        {"final block answered by the block before",
+         1100,
+         3,
+         {{PeerSocket::Transfer, AckPacket(2), 0}},
+         false},
+        {"final block answered by block 0",
+         1100,
+         3,
+         {{PeerSocket::Transfer, AckPacket(0), 0}},
+         false},
+        {"final block stored, then silence", 1100, 3, {}, true},
+        {"acknowledged again on the receiver's timer",
+         1100,
+         2,
+         {{PeerSocket::Transfer, AckPacket(2), 250}},
+         true},
+        {"silence in mid-transfer", 1100, 2, {}, false},
+        {"every answer 30 ms late", 1100, 0, {}, true, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Upload u;
+        const uint16_t block = c.Block;
+        const auto sends = c.Sends;
+        u.Server.OnData = [block,
+                           sends](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
+            if (e.Block != block) {
+                return std::nullopt;
+            }
+            return e.Repeat ? std::vector<PeerSend>{} : sends;
+        };
+        const int delay = c.Delay;
+        u.Start([&u, delay](const PeerDatagram& d) {
+            std::vector<PeerSend> answers = u.Server.Script()(d);
+            for (PeerSend& answer : answers) {
+                answer.DelayMs += delay;
+            }
+            return answers;
+        });
+        u.Client.SetReceiveTimeout(50);
+        u.Client.SetGiveUpTime(
+            c.Name == std::string("acknowledged again on the receiver's timer") ? 400 : 80);
+        TMemoryStream source(Pattern(c.Size));
+        bool ok = true;
+        try {
+            u.Client.UploadStream(source, "/");
+        } catch (const EIdTFTPException& e) {
+            EXPECT_EQ(e.Message(), "Timeout");
+            ok = false;
+        }
+        u.Peer->Stop();
+        EXPECT_EQ(ok, c.Ok);
+        if (c.Ok) {
+            EXPECT_EQ(u.Server.File(), Pattern(c.Size));
+        }
+        if (c.Delay > 0) {
+            EXPECT_EQ(u.Blocks(), (std::vector<uint16_t>{1, 2, 3})) << "each block once";
+        }
+    }
+}
+
 TEST(Upload, FailuresEndTheUpload) {
     const struct {
         const char* Name;
@@ -380,7 +455,7 @@ TEST(Upload, NoAnswerIsATimeoutAfterOneRequest) {
     Upload u;
     u.Server.Open = WriteServer::Opening::Silent;
     u.Start();
-    u.Client.SetReceiveTimeout(200);
+    u.Client.SetReceiveTimeout(100);
     StackSpy spy;
     TMemoryStream source(Pattern(10));
     const auto started = std::chrono::steady_clock::now();
@@ -393,8 +468,8 @@ TEST(Upload, NoAnswerIsATimeoutAfterOneRequest) {
     }
     const auto waited = std::chrono::steady_clock::now() - started;
     u.Peer->Stop();
-    EXPECT_GE(waited, std::chrono::milliseconds(190)) << "one full ReceiveTimeout";
-    EXPECT_EQ(spy->SelectTimeouts, std::vector<int32_t>{200});
+    EXPECT_GE(waited, std::chrono::milliseconds(95)) << "one full ReceiveTimeout";
+    EXPECT_EQ(spy->SelectTimeouts, std::vector<int32_t>{100});
     EXPECT_EQ(u.Peer->Received().size(), 1u) << "the request, once";
     EXPECT_EQ(u.Events, (std::vector<std::string>{"begin 1 10", "end 1"}));
     EXPECT_FALSE(u.Client.Active());
@@ -468,7 +543,7 @@ TEST(Upload, AbortFlagEndsEvenALongWait) {
         u.Client.SetAbortFlag(&abort);
         TMemoryStream source(Pattern(5000));
         std::thread setter([&abort] {
-            std::this_thread::sleep_for(milliseconds(150));
+            std::this_thread::sleep_for(milliseconds(100));
             abort = true;
         });
         const auto started = std::chrono::steady_clock::now();
@@ -477,7 +552,7 @@ TEST(Upload, AbortFlagEndsEvenALongWait) {
         const auto ended = std::chrono::steady_clock::now();
         setter.join();
         u.Peer->Stop();
-        EXPECT_LT(Between(started, ended), milliseconds(150 + TFTPAbortPollTime) + Margin);
+        EXPECT_LT(Between(started, ended), milliseconds(100 + TFTPAbortPollTime) + Margin);
         EXPECT_EQ(u.Events, (std::vector<std::string>{"begin 1 5000", "end 1"}));
         EXPECT_FALSE(u.Client.Active());
         // A flag already set sends nothing at all.
@@ -632,7 +707,7 @@ TEST(Upload, HandlerExceptions) {
             u.Server.Open = WriteServer::Opening::Silent;
         }
         u.Start();
-        u.Client.SetReceiveTimeout(150);
+        u.Client.SetReceiveTimeout(60);
         int ends = 0;
         if (c.WorkThrows) {
             u.Client.OnWork = [](TObject*, TWorkMode, int32_t) {
@@ -717,7 +792,7 @@ TEST(Upload, UploadFileSendsTheWholeFileAndClosesIt) {
             u.Server.Open = WriteServer::Opening::Silent;
         }
         u.Start();
-        u.Client.SetReceiveTimeout(150);
+        u.Client.SetReceiveTimeout(60);
         const std::string bytes = Pattern(1500);
         const TempFile file(bytes);
         if (c.Answer) {

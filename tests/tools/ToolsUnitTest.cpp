@@ -289,6 +289,12 @@ TEST(ParseFlashArgs, Options) {
     EXPECT_EQ(ParseFlashArgs({"--blksize", "8", "h", "f"}).BlockSize, 8);
     EXPECT_EQ(ParseFlashArgs({"--blksize", "65464", "h", "f"}).BlockSize, 65464);
     EXPECT_EQ(ParseFlashArgs({"--port", "65535", "h", "f"}).Port, 65535);
+    const TFlashOptions station =
+        ParseFlashArgs({"--station", "--count", "1", "--log", "u.log", "10.0.0.2", "f"});
+    EXPECT_TRUE(station.Station);
+    EXPECT_EQ(station.Count, 1);
+    EXPECT_EQ(station.LogFile, "u.log");
+    EXPECT_EQ(ParseFlashArgs({"h", "f"}).Count, 0);
 }
 
 TEST(ParseFlashArgs, UsageErrors) {
@@ -310,6 +316,15 @@ TEST(ParseFlashArgs, UsageErrors) {
         {"--bogus", "h", "f"},
         {"h", "f", "--port"},
         {"", "f"},
+        // A station: one address, waiting without end, a unit at a time.
+        {"--station", "h1", "h2", "f"},
+        {"--station", "@list", "f"},
+        {"--station", "--wait", "5", "h", "f"},
+        {"--station", "--jobs", "2", "h", "f"},
+        {"--station", "--count", "0", "h", "f"},
+        {"--station", "--log=", "h", "f"},
+        {"--count", "3", "h", "f"},
+        {"--log", "station.log", "h", "f"},
     };
     for (const auto& args : bad) {
         EXPECT_THROW(ParseFlashArgs(args), EUsageError) << ::testing::PrintToString(args);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -15,6 +16,7 @@ constexpr int32_t MaxWaitSeconds = 86400;
 
 const char* const FlashUsage =
     "usage: zeb40-flash [options] HOST [HOST ...] FILE\n"
+    "       zeb40-flash --station [--count N] [--log LOG] [options] HOST FILE\n"
     "  HOST is an address or name, HOST:PORT, or @LIST: a file of one HOST per line\n"
     "  --port N          server port of a HOST without one (69)\n"
     "  --remote NAME     remote file name (\"/\")\n"
@@ -22,6 +24,9 @@ const char* const FlashUsage =
     "  --timeout MS      wait for each answer, in milliseconds (4000)\n"
     "  --wait SECONDS    wait that long for the device and its link to come up (0: --timeout)\n"
     "  --jobs N          transfers at once, 1..64 (all, at most 64)\n"
+    "  --station         flash unit after unit at HOST, each unit (MAC) once, until Ctrl-C\n"
+    "  --count N         with --station: stop after N units sent\n"
+    "  --log LOG         with --station: append a JSON record per unit to LOG, synced\n"
     "  --allow-empty     send an empty image\n"
     "  --mode octet      the transfer mode; octet is the only one\n"
     "  --json            the summary as one JSON document\n"
@@ -29,7 +34,8 @@ const char* const FlashUsage =
     "  --help            this text\n"
     "  --version         the program's version\n"
     "Exit status: 0 every device got the image; otherwise the highest of theirs: 1 refused by\n"
-    "the device or timed out, 2 other failure; 64 usage; 130 interrupted.\n";
+    "the device or timed out, 2 other failure; 64 usage; 130 interrupted. A station exits\n"
+    "with the status of its last unit (130 when it took none); 2 when its log fails.\n";
 
 TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
     TFlashOptions options;
@@ -50,6 +56,9 @@ TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
          }},
         {"--jobs",
          [&](const std::string& v) { options.Jobs = IntOption("--jobs", v, 1, MaxJobs); }},
+        {"--count",
+         [&](const std::string& v) { options.Count = IntOption("--count", v, 1, 0x7FFFFFFF); }},
+        {"--log", [&](const std::string& v) { options.LogFile = v; }},
         // A firmware image is binary. Netascii (RFC 1350) would turn every LF into CR LF and every
         // CR into CR NUL on the wire, and a device that takes the bytes as they come, as a
         // recovery loader does, would write that into its flash.
@@ -62,13 +71,12 @@ TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
          }},
     };
     const std::map<std::string, bool*> flags = {
-        {"--allow-empty", &options.AllowEmpty},
-        {"--json", &options.Json},
-        {"--quiet", &options.Quiet},
-        {"--help", &options.Help},
-        {"--version", &options.Version},
+        {"--station", &options.Station}, {"--allow-empty", &options.AllowEmpty},
+        {"--json", &options.Json},       {"--quiet", &options.Quiet},
+        {"--help", &options.Help},       {"--version", &options.Version},
     };
     std::vector<std::string> positional;
+    std::set<std::string> given;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -98,6 +106,7 @@ TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
             value = args[++i];
         }
         option->second(value);
+        given.insert(name);
     }
     if (options.Help || options.Version) {
         return options;
@@ -111,5 +120,28 @@ TFlashOptions ParseFlashArgs(const std::vector<std::string>& args) {
     options.File = positional.back();
     positional.pop_back();
     options.Hosts = positional;
+    if (!options.Station) {
+        for (const char* name : {"--count", "--log"}) {
+            if (given.count(name) != 0) {
+                throw EUsageError(std::string(name) + " goes with --station only");
+            }
+        }
+        return options;
+    }
+    // A station serves one address, waits for each unit until it answers, and has one transfer
+    // at a time.
+    for (const char* name : {"--wait", "--jobs"}) {
+        if (given.count(name) != 0) {
+            throw EUsageError(std::string(name) +
+                              " does not go with --station, which waits for every unit until "
+                              "Ctrl-C and flashes one at a time");
+        }
+    }
+    if (options.Hosts.size() != 1 || options.Hosts.front().front() == '@') {
+        throw EUsageError("--station takes exactly one HOST, the units' address");
+    }
+    if (given.count("--log") != 0 && options.LogFile.empty()) {
+        throw EUsageError("--log needs a file name");
+    }
     return options;
 }

@@ -17,6 +17,11 @@ struct TFlashOptions {
     int32_t TimeoutMs = 4000;
     int32_t Jobs = MaxJobs;
     int32_t WaitSeconds = 0; // 0: the request is sent once
+    // --station: unit after unit at the one HOST, until Ctrl-C or Count units are sent (0: no
+    // limit), each unit's record appended to LogFile when one is named.
+    bool Station = false;
+    int32_t Count = 0;
+    std::string LogFile;
     bool AllowEmpty = false;
     bool Json = false;
     bool Quiet = false;
@@ -24,7 +29,8 @@ struct TFlashOptions {
     bool Version = false;
 };
 
-// Parses the arguments after the program name; EUsageError for a bad one. With --help or
+// Parses the arguments after the program name; EUsageError for a bad one, or for options that
+// do not go together. With --help or
 // --version the positional arguments may be missing.
 TFlashOptions ParseFlashArgs(const std::vector<std::string>& args);
 

@@ -109,6 +109,8 @@ std::string JsonReport(const std::vector<TDeviceReport>& devices, const std::str
         json += std::string(i == 0 ? "\n" : ",\n") + "  {\"host\": " + JsonString(d.Host) +
                 ", \"port\": " + std::to_string(d.Port) + ", \"address\": " +
                 (d.Address.empty() ? std::string("null") : JsonString(d.Address)) +
+                (d.Mac ? ", \"mac\": " + (d.Mac->empty() ? std::string("null") : JsonString(*d.Mac))
+                       : std::string()) +
                 ", \"result\": " + (d.Sent() ? "\"sent\"" : "\"failed\"") +
                 ", \"status\": " + std::to_string(d.Status) +
                 ", \"bytes\": " + std::to_string(d.Bytes) + ", \"seconds\": " + Seconds(d.Seconds) +

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct TDeviceReport {
     std::string Host;  // without the port
     int32_t Port = 69;
     std::string Address; // the address the host resolved to; empty when it did not
+    // A station's unit: its MAC ("" when not known); none for a device of a run of devices.
+    std::optional<std::string> Mac;
     int Status = ExitFailed;
     int64_t Bytes = 0; // of the image, put into data blocks
     double Seconds = 0;
@@ -43,6 +46,7 @@ int RunStatus(const std::vector<TDeviceReport>& devices);
 std::string DeviceSummaryLine(const TDeviceReport& device, size_t width);
 // "total: 3 devices, 2 sent, 1 failed, 2098176 bytes in 0.45 s (4.4 MiB/s)".
 std::string TotalLine(const std::vector<TDeviceReport>& devices, double seconds);
-// The same as one JSON document (RFC 8259), ending with a line break.
+// The same as one JSON document (RFC 8259), ending with a line break; a station's units carry
+// their "mac" as well.
 std::string JsonReport(const std::vector<TDeviceReport>& devices, const std::string& file,
                        int64_t size, double seconds, int status);

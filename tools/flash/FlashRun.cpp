@@ -4,6 +4,7 @@
 #include "FlashTargets.h"
 #include "ImageFile.h"
 #include "SafeText.h"
+#include "StationRun.h"
 #include "net/Idexception.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -15,16 +16,6 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-using TClock = std::chrono::steady_clock;
-
-double SecondsSince(TClock::time_point start) {
-    return std::chrono::duration<double>(TClock::now() - start).count();
-}
-
-// A failure message on one line: the socket layer's texts hold CR LF between the code and its
-// text, and a look-up's text ends there.
 std::string OneLine(const std::string& text) {
     std::string line;
     for (const char c : text) {
@@ -35,7 +26,6 @@ std::string OneLine(const std::string& text) {
     return line.substr(0, line.find_last_not_of(' ') + 1);
 }
 
-// "Network is unreachable (Socket Error # 10051)".
 std::string LinkErrorText(int32_t error) {
     std::string text = GlobalStack->SocketErrorText(error);
     if (!text.empty() && text.back() == '.') {
@@ -44,13 +34,7 @@ std::string LinkErrorText(int32_t error) {
     return text + " (Socket Error # " + std::to_string(error) + ")";
 }
 
-class EResolveFailure : public Exception {
-public:
-    using Exception::Exception;
-};
-
-// The host's address; a failed look-up names the host and the reason.
-std::string Resolve(const std::string& host) {
+std::string ResolveHost(const std::string& host) {
     try {
         return GlobalStack->HostToAddress(host);
     } catch (const EIdSocketError& e) {
@@ -60,6 +44,14 @@ std::string Resolve(const std::string& host) {
             lineBreak == std::string::npos ? "" : message.substr(lineBreak + 2);
         throw EResolveFailure(ResolveFailureMessage(host, e.ErrorCode(), OneLine(detail)));
     }
+}
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point start) {
+    return std::chrono::duration<double>(TClock::now() - start).count();
 }
 
 // A device of the run: what its worker shares with the display while it runs.
@@ -175,7 +167,7 @@ private:
         device.State = TDeviceState::Resolving;
         TImageReader reader(*FImage);
         try {
-            report.Address = Resolve(device.Target.Host);
+            report.Address = ResolveHost(device.Target.Host);
             client.SetHost(report.Address);
             client.SetPort(device.Target.Port);
             client.SetReceiveTimeout(FOptions.TimeoutMs);
@@ -307,6 +299,9 @@ std::string ReadHostList(const std::string& path) {
 
 int RunFlash(const TFlashOptions& options, std::ostream& out, std::ostream& err,
              const TTerminal& terminal, const std::atomic<bool>& interrupted) {
+    if (options.Station) {
+        return RunStation(options, out, err, terminal, interrupted);
+    }
     std::vector<TFlashTarget> targets;
     try {
         targets = ExpandTargets(options.Hosts, options.Port, ReadHostList);

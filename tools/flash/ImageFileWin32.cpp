@@ -4,6 +4,7 @@
 // program is writing, or holds without sharing (the window, while it uploads it), is not opened
 // at all, and while it is open here the window cannot open it either.
 #include "ImageFile.h"
+#include "SystemTextWin32.h"
 
 #include <windows.h>
 
@@ -14,17 +15,6 @@ namespace {
 
 HANDLE AsHandle(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle); // NOLINT(performance-no-int-to-ptr): held as integer
-}
-
-// The system's text of an error code, without the period and line break it ends with.
-std::string SystemText(DWORD error) {
-    char text[512];
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                    nullptr, error, 0, text, sizeof text, nullptr);
-    while (length > 0 && std::string_view("\r\n. ").find(text[length - 1]) != std::string::npos) {
-        --length;
-    }
-    return length > 0 ? std::string(text, length) : "system error " + std::to_string(error);
 }
 
 std::string Reason(const std::string& fileName, DWORD error) {

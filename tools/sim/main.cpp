@@ -34,8 +34,19 @@ int main(int argc, char** argv) {
         std::cout << VersionLine("zeb40-sim") << "\n";
         return 0;
     }
+    // A folder that is not there yet is made, parents and all, and said so on stderr (a typed
+    // name that was meant to exist then shows); whatever is there must be a folder.
+    const std::filesystem::path folder(options.Directory);
     std::error_code error;
-    if (!std::filesystem::is_directory(options.Directory, error)) {
+    if (std::filesystem::status(folder, error).type() == std::filesystem::file_type::not_found) {
+        if (!std::filesystem::create_directories(folder, error) && error) {
+            std::cerr << "zeb40-sim: cannot make the folder '" << options.Directory
+                      << "': " << error.message() << "\n";
+            return 2;
+        }
+        std::cerr << "zeb40-sim: made the folder '" << options.Directory << "'\n";
+    }
+    if (!std::filesystem::is_directory(folder, error)) {
         std::cerr << "zeb40-sim: '" << options.Directory << "' is not a folder\n";
         return 2;
     }

@@ -274,29 +274,20 @@ TEST(Packets, RequestsReadBackAsWritten) {
 }
 
 TEST(Packets, RequestsCutShortOrOfAnotherKind) {
-    const struct {
-        std::string Packet;
-        bool Read;
-        size_t Options; // when read
-    } cases[] = {
-        {"\0\1fw\0octet\0"s, true, 0},
-        {"\0\2fw\0\0"s, true, 0},                     // an empty mode is the reader's to refuse
-        {"\0\2fw\0octet\0a\0\0blksize\0"s, true, 1},  // a last name without its value left out
-        {"\0\2fw\0octet\0blksize\000512"s, false, 0}, // the value not closed
-        {"\0\2fw\0"s, false, 0},                      // no mode
-        {"\0\2"s, false, 0},
-        {""s, false, 0},
-        {"\0\3fw\0octet\0"s, false, 0}, // data, not a request
+    const std::pair<std::string, bool> cases[] = {
+        {"\0\1fw\0octet\0"s, true},
+        {"\0\2fw\0\0"s, true},                     // an empty mode is the reader's to refuse
+        {"\0\2fw\0octet\0blksize\000512"s, false}, // the value not closed
+        {"\0\2fw\0"s, false},                      // no mode
+        {""s, false},
+        {"\0\3fw\0octet\0"s, false}, // data, not a request
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.Packet));
-        const std::optional<TIdTFTPRequest> request = TIdTFTPRequest::Read(c.Packet);
-        ASSERT_EQ(request.has_value(), c.Read);
-        if (request) {
-            EXPECT_EQ(request->Name, "fw");
-            EXPECT_EQ(request->Options.size(), c.Options);
-        }
+    for (const auto& [packet, read] : cases) {
+        EXPECT_EQ(TIdTFTPRequest::Read(packet).has_value(), read) << testing::PrintToString(packet);
     }
+    // A last name without its value is left out.
+    EXPECT_EQ(TIdTFTPRequest::Read("\0\2fw\0octet\0a\0\0blksize\0"s)->Options,
+              (TIdTFTPOptions{{"a", ""}}));
 }
 
 TEST(Packets, AnswersReadBackAsWritten) {
@@ -309,7 +300,6 @@ TEST(Packets, AnswersReadBackAsWritten) {
     // Only whole words are read: a packet cut inside one has none there.
     EXPECT_EQ(NetBytesToWordAt("\3"s, 0), 0);
     EXPECT_EQ(NetBytesToWordAt("\0\3\1"s, 2), 0);
-    EXPECT_EQ(NetBytesToWordAt("\0\3"s, 100), 0);
     const TIdTFTPOptions options[] = {{}, {{"blksize", "8"}, {"tsize", "123"}}, {{"timeout", ""}}};
     for (const TIdTFTPOptions& taken : options) {
         const std::string oack = MakeOptionAck(taken);

@@ -166,3 +166,53 @@ bool OptionAckBlockSize(std::string_view packet, int32_t& blockSize) {
     }
     return false;
 }
+
+uint16_t NetBytesToWordAt(std::string_view packet, size_t offset) {
+    return packet.size() >= offset + 2 ? NetBytesToWord(packet.substr(offset)) : 0;
+}
+
+std::string MakeAck(uint16_t blockNumber) {
+    return WordToNetBytes(TFTP_ACK) + WordToNetBytes(blockNumber);
+}
+
+std::string MakeOptionAck(const TIdTFTPOptions& options) {
+    std::string packet = WordToNetBytes(TFTP_OACK);
+    for (const TIdTFTPOption& option : options) {
+        packet += option.Name;
+        packet += '\0';
+        packet += option.Value;
+        packet += '\0';
+    }
+    return packet;
+}
+
+std::optional<TIdTFTPRequest> TIdTFTPRequest::Read(std::string_view packet) {
+    TIdTFTPRequest request;
+    request.Opcode = NetBytesToWordAt(packet, 0);
+    if (request.Opcode != TFTP_RRQ && request.Opcode != TFTP_WRQ) {
+        return std::nullopt;
+    }
+    // Every field up to its NUL; one that runs to the datagram's end makes the request malformed.
+    std::vector<std::string> fields;
+    for (size_t offset = 2; offset < packet.size();) {
+        const size_t end = packet.find('\0', offset);
+        if (end == std::string_view::npos) {
+            return std::nullopt;
+        }
+        fields.emplace_back(packet.substr(offset, end - offset));
+        offset = end + 1;
+    }
+    if (fields.size() < 2) {
+        return std::nullopt;
+    }
+    request.Name = std::move(fields[0]);
+    request.Mode = std::move(fields[1]);
+    for (size_t i = 2; i + 1 < fields.size(); i += 2) {
+        request.Options.push_back({std::move(fields[i]), std::move(fields[i + 1])});
+    }
+    return request;
+}
+
+TIdTFTPErrorPacket TIdTFTPErrorPacket::Read(std::string_view packet) {
+    return {NetBytesToWordAt(packet, 2), std::string(FieldAt(packet, 4))};
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,3 +95,53 @@ inline constexpr const char* TFTPUnknownTransferIdText = "Unknown transfer ID";
 // raises EConvertError; one outside TFTPMinBlockSize..TFTPMaxBlockSize raises
 // EIdTFTPOptionNegotiationFailed.
 bool OptionAckBlockSize(std::string_view packet, int32_t& blockSize);
+
+// What a server reads and sends: the other side of the same packets.
+
+// RFC 1350 section 5 error codes, TFTPErrorUnknownTransferId above among them; 8 is RFC 2347
+// section 2's, for options the server refuses.
+inline constexpr uint16_t TFTPErrorNotDefined = 0;
+inline constexpr uint16_t TFTPErrorFileNotFound = 1;
+inline constexpr uint16_t TFTPErrorAccessViolation = 2;
+inline constexpr uint16_t TFTPErrorDiskFull = 3;
+inline constexpr uint16_t TFTPErrorIllegalOperation = 4;
+inline constexpr uint16_t TFTPErrorFileExists = 6;
+inline constexpr uint16_t TFTPErrorNoSuchUser = 7;
+inline constexpr uint16_t TFTPErrorOptionRefused = 8;
+
+// RFC 2348 section 2: the smallest "blksize" a request may name. A server answers a request for
+// less as if it named none; the client, for its part, takes down to TFTPMinBlockSize.
+inline constexpr int32_t TFTPMinRequestBlockSize = 8;
+
+// The word at offset, read big-endian, when the packet holds both of its bytes; 0 otherwise. A
+// server reads a client's datagram this way: a field cut short counts as absent, not as half a
+// word.
+uint16_t NetBytesToWordAt(std::string_view packet, size_t offset);
+
+// RFC 1350 section 5: an acknowledgement, opcode 4 and the block number.
+std::string MakeAck(uint16_t blockNumber);
+// RFC 2347 section 3: the option acknowledgement, opcode 6, then each option's name and value in
+// order, each closed by a NUL.
+std::string MakeOptionAck(const TIdTFTPOptions& options);
+
+// A read or write request as a server reads it (RFC 1350 section 5, RFC 2347 section 2): opcode,
+// name, mode, then option names and values, every field closed by a NUL.
+struct TIdTFTPRequest {
+    uint16_t Opcode = 0; // TFTP_RRQ or TFTP_WRQ
+    std::string Name;
+    std::string Mode;       // as sent: RFC 1350 lets it come in any case
+    TIdTFTPOptions Options; // in the packet's order, as sent; a name given twice is there twice
+
+    // Nothing for another opcode, or when a field, the name and mode among them, is missing or
+    // not closed by a NUL. A last option name without its value is left out.
+    static std::optional<TIdTFTPRequest> Read(std::string_view packet);
+};
+
+// An error packet as read (RFC 1350 section 5): its code, 0 when the packet ends before the
+// code's two bytes, and its text up to the NUL or the datagram's end.
+struct TIdTFTPErrorPacket {
+    uint16_t Code = 0;
+    std::string Text;
+
+    static TIdTFTPErrorPacket Read(std::string_view packet);
+};

@@ -224,6 +224,26 @@ TEST(Sim, LostFinalBlockIsNotReportedAsSent) {
         << "success reported for an image the device never completed";
 }
 
+// Seed 352 at loss 0.05 keeps the option answer and data block 1, drops the acknowledgement of
+// block 1 and keeps the next 40 sends and receipts, however many times the client sends block 1
+// again: the device ignores each copy and acknowledges block 1 again only when its timer runs
+// out, and the upload goes on from there.
+TEST(Sim, ReackOnTheTimerCompletesWhenTheClientRetransmits) {
+    TSimPeer sim({"--reack", "timer", "--retransmit", "600", "--loss", "0.05", "--seed", "352",
+                  "--blksize", "cap:512"});
+    ASSERT_TRUE(sim.Started());
+    const std::string bytes = TestBytes(600, 352);
+    const TOutcome outcome = Upload(sim.Port(), bytes, "fw.bin");
+    EXPECT_TRUE(outcome.Ok) << outcome.Message;
+    EXPECT_EQ(sim.WaitFor("received "), ReceivedLine("fw.bin", bytes));
+    const std::vector<std::string> log = sim.Log();
+    for (const char* line :
+         {"dropped send ACK 1", "duplicate DATA 1 ignored", "retransmit ACK 1"}) {
+        EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
+    }
+    EXPECT_TRUE(ReadFile(sim.Dir() / "fw.bin") == bytes);
+}
+
 TEST(Sim, SameSeedSameFaults) {
     std::vector<std::string> first;
     for (int run = 0; run < 2; ++run) {
@@ -410,6 +430,58 @@ TEST_F(SimWire, DuplicateDataIsAcknowledgedAgainAndStoredOnce) {
     const std::vector<std::string> log = sim.Log();
     EXPECT_NE(std::find(log.begin(), log.end(), "duplicate DATA 1 acknowledged again"), log.end());
     EXPECT_NE(std::find(log.begin(), log.end(), "ignored DATA 7, expected 2"), log.end());
+}
+
+TEST_F(SimWire, RepeatedBlockIsAcknowledgedAtOnceOrOnlyByTheTimer) {
+    // Each block twice, the second copy of the last one while the device dallies. Each
+    // acknowledgement that A gets is the first of its block, one that the timer sent again
+    // ("retransmit ACK n"), or the answer to the copy: with --reack timer there is none, and A
+    // waits for the timer's.
+    const struct {
+        const char* Reack;
+        const char* Logged; // after "duplicate DATA n"
+        int Answers;        // acknowledgements a copy draws
+    } cases[] = {
+        {"duplicate", " acknowledged again", 1},
+        {"timer", " ignored", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Reack);
+        TSimPeer sim({"--reack", c.Reack, "--retransmit", "400", "--blksize", "ignore"});
+        ASSERT_TRUE(sim.Started());
+        A.SendTextTo("127.0.0.1", sim.Port(), Wrq("re.bin", "512"));
+        int32_t tid = 0;
+        ASSERT_EQ(Receive(A, tid), Ack(0));
+        const std::string blocks[] = {TestBytes(512, 3), "end"};
+        int acks[3] = {};
+        int32_t from = 0;
+        std::string answer;
+        for (const uint16_t block : {1, 2}) {
+            for (int copy = 0; copy < 2; ++copy) {
+                A.SendTextTo("127.0.0.1", tid, Data(block, blocks[block - 1]));
+                // The acknowledgements of the block before may still come, from its timer.
+                while ((answer = Receive(A, from)) == Ack(uint16_t(block - 1))) {
+                    ++acks[block - 1];
+                }
+                ASSERT_EQ(answer, Ack(block)) << block << " " << copy;
+                ++acks[block];
+            }
+            EXPECT_NE(sim.WaitFor("duplicate DATA " + std::to_string(block) + c.Logged), "");
+        }
+        // The transfer is over once the device has dallied: nothing more comes.
+        EXPECT_NE(sim.WaitFor("data packets "), "");
+        while (Receive(A, from, 100) == Ack(2)) {
+            ++acks[2];
+        }
+        EXPECT_TRUE(ReadFile(sim.Dir() / "re.bin") == blocks[0] + blocks[1]);
+        const std::vector<std::string> log = sim.Log();
+        for (const int block : {1, 2}) {
+            const std::string again = "retransmit ACK " + std::to_string(block);
+            const auto retransmits = std::count(log.begin(), log.end(), again);
+            EXPECT_EQ(acks[block], 1 + c.Answers + retransmits) << block;
+            EXPECT_TRUE(c.Answers > 0 || retransmits > 0) << block;
+        }
+    }
 }
 
 TEST_F(SimWire, RetransmitsItsAnswerThenGivesUpLeavingNoFile) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -244,6 +245,80 @@ TEST(Packets, ClientDefaults) {
     EXPECT_EQ(client.Host(), "");
     EXPECT_FALSE(client.BroadcastEnabled());
     EXPECT_FALSE(client.Active());
+}
+
+// The server's side of the codec, read back from what the builders make: what one side writes
+// the other reads field for field.
+TEST(Packets, RequestsReadBackAsWritten) {
+    const struct {
+        std::string Name;
+        TIdTFTPMode Mode;
+        TIdTFTPOptions Options;
+    } cases[] = {
+        {"/", tfOctet, {}},
+        {"", tfNetAscii, {}},
+        {"Fw/ZEB40 Image.BIN", tfOctet, {{"blksize", "1500"}}},
+        {"\xE9t\xE9", tfOctet, {{"BLKSIZE", "8"}, {"tsize", "0"}, {"blksize", "512"}}},
+        {"fw.bin", tfOctet, {{"", ""}, {"timeout", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::optional<TIdTFTPRequest> request =
+            TIdTFTPRequest::Read(MakeWriteRequest(c.Name, c.Mode, c.Options));
+        ASSERT_TRUE(request.has_value());
+        EXPECT_EQ(request->Opcode, TFTP_WRQ);
+        EXPECT_EQ(request->Name, c.Name);
+        EXPECT_EQ(request->Mode, ModeText(c.Mode));
+        EXPECT_EQ(request->Options, c.Options);
+    }
+}
+
+TEST(Packets, RequestsCutShortOrOfAnotherKind) {
+    const std::pair<std::string, bool> cases[] = {
+        {"\0\1fw\0octet\0"s, true},
+        {"\0\2fw\0\0"s, true},                     // an empty mode is the reader's to refuse
+        {"\0\2fw\0octet\0blksize\000512"s, false}, // the value not closed
+        {"\0\2fw\0"s, false},                      // no mode
+        {""s, false},
+        {"\0\3fw\0octet\0"s, false}, // data, not a request
+    };
+    for (const auto& [packet, read] : cases) {
+        EXPECT_EQ(TIdTFTPRequest::Read(packet).has_value(), read) << testing::PrintToString(packet);
+    }
+    // A last name without its value is left out.
+    EXPECT_EQ(TIdTFTPRequest::Read("\0\2fw\0octet\0a\0\0blksize\0"s)->Options,
+              (TIdTFTPOptions{{"a", ""}}));
+}
+
+TEST(Packets, AnswersReadBackAsWritten) {
+    for (const uint16_t block : {0, 258, 65535}) {
+        const std::string ack = MakeAck(block);
+        EXPECT_EQ(ack, "\0\4"s + WordToNetBytes(block));
+        EXPECT_EQ(NetBytesToWordAt(ack, 0), TFTP_ACK);
+        EXPECT_EQ(NetBytesToWordAt(ack, 2), block);
+    }
+    // Only whole words are read: a packet cut inside one has none there.
+    EXPECT_EQ(NetBytesToWordAt("\3"s, 0), 0);
+    EXPECT_EQ(NetBytesToWordAt("\0\3\1"s, 2), 0);
+    const TIdTFTPOptions options[] = {{}, {{"blksize", "8"}, {"tsize", "123"}}, {{"timeout", ""}}};
+    for (const TIdTFTPOptions& taken : options) {
+        const std::string oack = MakeOptionAck(taken);
+        EXPECT_EQ(NetBytesToWordAt(oack, 0), TFTP_OACK);
+        EXPECT_EQ(TIdTFTPOptionAck::Read(oack, taken).Options(), taken);
+    }
+    EXPECT_EQ(MakeOptionAck({{"blksize", "1024"}}), "\0\6blksize\0001024\0"s);
+    const std::pair<uint16_t, std::string> errors[] = {
+        {TFTPErrorNotDefined, ""},
+        {TFTPErrorDiskFull, "Disk full"},
+        {TFTPErrorUnknownTransferId, TFTPUnknownTransferIdText},
+        {65535, "\xE9t\xE9"}};
+    for (const auto& [code, text] : errors) {
+        const TIdTFTPErrorPacket error = TIdTFTPErrorPacket::Read(MakeErrorPacket(code, text));
+        EXPECT_EQ(error.Code, code);
+        EXPECT_EQ(error.Text, text);
+    }
+    EXPECT_EQ(TIdTFTPErrorPacket::Read("\0\5\1"s).Code, 0);
+    EXPECT_EQ(TIdTFTPErrorPacket::Read("\0\5\0\2first\0second"s).Text, "first");
 }
 
 } // namespace

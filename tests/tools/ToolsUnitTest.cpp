@@ -164,6 +164,8 @@ TEST(ParseSimArgs, Options) {
     EXPECT_EQ(defaults.Port, 69);
     EXPECT_EQ(defaults.RetransmitMs, 1000);
     EXPECT_EQ(defaults.BlockSize, TBlockSizeAnswer::Accept);
+    EXPECT_EQ(defaults.Reack, TReackAnswer::Duplicate);
+    EXPECT_EQ(defaults.JitterMs, 0);
 
     const TSimOptions o = ParseSimArgs({"--port",
                                         "0",
@@ -184,6 +186,9 @@ TEST(ParseSimArgs, Options) {
                                         "150",
                                         "--delay",
                                         "5",
+                                        "--reack",
+                                        "timer",
+                                        "--jitter=600000",
                                         "--bind",
                                         "127.1.2.3"});
     EXPECT_EQ(o.Port, 0);
@@ -199,6 +204,8 @@ TEST(ParseSimArgs, Options) {
     EXPECT_EQ(o.Seed, 7u);
     EXPECT_EQ(o.RetransmitMs, 150);
     EXPECT_EQ(o.DelayMs, 5);
+    EXPECT_EQ(o.Reack, TReackAnswer::Timer);
+    EXPECT_EQ(o.JitterMs, 600000);
     EXPECT_EQ(o.BindAddresses, std::vector<std::string>{"127.1.2.3"});
     EXPECT_EQ(ParseSimArgs({"--blksize", "ignore"}).BlockSize, TBlockSizeAnswer::Ignore);
     EXPECT_EQ(ParseSimArgs({"--error-at", "1:0:"}).ErrorText, "");
@@ -231,6 +238,10 @@ TEST(ParseSimArgs, Refusals) {
         {"--dup", "-1"},
         {"--retransmit", "0"},
         {"--delay", "-5"},
+        {"--reack", "never"},
+        {"--reack", "Timer"},
+        {"--jitter", "-1"},
+        {"--jitter", "600001"},
         {"--once=1"},
         {"--frobnicate"},
         {"stray"},

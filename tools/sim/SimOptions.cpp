@@ -3,6 +3,7 @@
 #include "ToolArgs.h"
 #include "base/IntegerText.h"
 #include "net/IdEndpoint.h"
+#include "tftp/IdTrivialFTPBase.h"
 
 #include <functional>
 #include <map>
@@ -22,8 +23,12 @@ const char* const SimUsage =
     "  --same-port            answer from the listening port, not a new one\n"
     "  --loss P               drop sends and receipts with probability P\n"
     "  --dup P                duplicate sends and receipts with probability P\n"
-    "  --seed S               seed of the loss and duplication decisions (1)\n"
+    "  --seed S               seed of the loss, duplication and jitter decisions (1)\n"
     "  --retransmit MS        resend the last packet after MS without answer (1000)\n"
+    "  --jitter MS            add 0..MS, drawn from the seed, to each such wait (0)\n"
+    "  --reack duplicate|timer  answer a repeated data block at once, or ignore it and\n"
+    "                         acknowledge again only when the --retransmit wait runs out\n"
+    "                         (duplicate)\n"
     "  --retries N            resends before giving a transfer up (5)\n"
     "  --delay MS             wait MS before each answer (0)\n"
     "  --help                 this text\n"
@@ -44,11 +49,22 @@ void ParseBlockSize(const std::string& value, TSimOptions& options) {
     } else if (value.rfind("cap:", 0) == 0) {
         options.BlockSize = TBlockSizeAnswer::Cap;
         // RFC 2348 section 2: a block size lies in 8..65464 octets.
-        options.BlockSizeCap = IntOption("--blksize cap", value.substr(4), 8, 65464);
+        options.BlockSizeCap =
+            IntOption("--blksize cap", value.substr(4), TFTPMinRequestBlockSize, TFTPMaxBlockSize);
     } else {
         throw EUsageError("invalid value '" + value +
                           "' for --blksize: expected accept, ignore or cap:N");
     }
+}
+
+TReackAnswer ParseReack(const std::string& value) {
+    if (value == "duplicate") {
+        return TReackAnswer::Duplicate;
+    }
+    if (value == "timer") {
+        return TReackAnswer::Timer;
+    }
+    throw EUsageError("invalid value '" + value + "' for --reack: expected duplicate or timer");
 }
 
 void ParseErrorAt(const std::string& value, TSimOptions& options) {
@@ -91,6 +107,9 @@ TSimOptions ParseSimArgs(const std::vector<std::string>& args) {
          [&](const std::string& v) {
              options.RetransmitMs = IntOption("--retransmit", v, 1, 600000);
          }},
+        {"--jitter",
+         [&](const std::string& v) { options.JitterMs = IntOption("--jitter", v, 0, 600000); }},
+        {"--reack", [&](const std::string& v) { options.Reack = ParseReack(v); }},
         {"--retries",
          [&](const std::string& v) { options.Retries = IntOption("--retries", v, 0, 1000); }},
         {"--delay",

@@ -12,6 +12,13 @@ enum class TBlockSizeAnswer : uint8_t {
     Cap,    // answer with the requested size, at most BlockSizeCap
 };
 
+// How a duplicate of the data block acknowledged last is answered: the client sent it again
+// because our acknowledgement was lost or late.
+enum class TReackAnswer : uint8_t {
+    Duplicate, // at once, with that acknowledgement again
+    Timer,     // not at all: the acknowledgement goes again only when our own timer runs out
+};
+
 // The most addresses one simulator listens on: one select waits for all of them.
 inline constexpr size_t MaxBindAddresses = 64;
 
@@ -34,6 +41,8 @@ struct TSimOptions {
     double Duplicate = 0;
     uint32_t Seed = 1;
     int32_t RetransmitMs = 1000;
+    int32_t JitterMs = 0; // up to this much more on each period of that timer
+    TReackAnswer Reack = TReackAnswer::Duplicate;
     int32_t Retries = 5;
     int32_t DelayMs = 0;
     bool AnyAddress = false;

@@ -2,7 +2,9 @@
 
 #include "SafeName.h"
 #include "StoreFile.h"
+#include "base/TextCase.h"
 #include "net/Idexception.h"
+#include "tftp/IdTrivialFTPBase.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,21 +14,6 @@
 namespace {
 
 constexpr size_t DatagramLimit = 65536;
-
-uint16_t Word(const std::string& packet, size_t offset) {
-    if (packet.size() < offset + 2) {
-        return 0;
-    }
-    return uint16_t((uint8_t(packet[offset]) << 8) | uint8_t(packet[offset + 1]));
-}
-
-std::string WordBytes(uint16_t value) {
-    return {char(value >> 8), char(value & 0xFF)};
-}
-
-std::string Ack(uint16_t block) {
-    return WordBytes(4) + WordBytes(block);
-}
 
 // Bytes of a client's text as \xHH: those outside 0x20..0x7E and the ones in also.
 std::string Escaped(const std::string& text, const char* also) {
@@ -59,6 +46,29 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// The options of a request as the log shows them: "none", or "name=value" each, in order.
+std::string OptionsField(const TIdTFTPOptions& options) {
+    std::string field;
+    for (const TIdTFTPOption& option : options) {
+        field += (field.empty() ? "" : " ") + LogField(option.Name) + "=" + LogField(option.Value);
+    }
+    return field.empty() ? "none" : field;
+}
+
+// The block size a request names with its first "blksize" option (any case): 0 without one, -1
+// for a value that is not a plain positive number.
+int32_t RequestedBlockSize(const TIdTFTPOptions& options) {
+    for (const TIdTFTPOption& option : options) {
+        if (SameTextIgnoringCase(option.Name, TFTPBlockSizeOption)) {
+            const std::string& value = option.Value;
+            const bool digits = !value.empty() && value.size() <= 9 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stoi(value) > 0 ? std::stoi(value) : -1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 std::string LogField(const std::string& text) {
@@ -69,18 +79,19 @@ std::string DescribePacket(const std::string& packet) {
     if (packet.empty()) {
         return "empty datagram";
     }
-    switch (const uint16_t opcode = Word(packet, 0)) {
-    case 1:
+    const std::string second = std::to_string(NetBytesToWordAt(packet, 2));
+    switch (const uint16_t opcode = NetBytesToWordAt(packet, 0)) {
+    case TFTP_RRQ:
         return "RRQ";
-    case 2:
+    case TFTP_WRQ:
         return "WRQ";
-    case 3:
-        return "DATA " + std::to_string(Word(packet, 2));
-    case 4:
-        return "ACK " + std::to_string(Word(packet, 2));
-    case 5:
-        return "ERROR " + std::to_string(Word(packet, 2));
-    case 6:
+    case TFTP_DATA:
+        return "DATA " + second;
+    case TFTP_ACK:
+        return "ACK " + second;
+    case TFTP_ERROR:
+        return "ERROR " + second;
+    case TFTP_OACK:
         return "OACK";
     default:
         return "opcode " + std::to_string(opcode);
@@ -180,7 +191,7 @@ void TSimServer::SendFaulty(TTransfer& transfer, const std::string& packet) {
 
 void TSimServer::SendError(TSocketId socket, const std::string& ip, int32_t port, uint16_t code,
                            const std::string& text) {
-    SendRaw(socket, ip, port, WordBytes(5) + WordBytes(code) + text + std::string(1, '\0'));
+    SendRaw(socket, ip, port, MakeErrorPacket(code, text));
 }
 
 int TSimServer::Run() {
@@ -209,11 +220,12 @@ int TSimServer::Run() {
                 continue;
             }
             const std::string packet(FBuffer.data(), size_t(count));
-            if (Word(packet, 0) != 2) {
+            if (NetBytesToWordAt(packet, 0) != TFTP_WRQ) {
                 Log("refused " + DescribePacket(packet) + " from " + ip + ":" +
                     std::to_string(port));
                 // A device in recovery mode takes images only.
-                SendError(listener.Socket, ip, port, 4, "only write requests are served");
+                SendError(listener.Socket, ip, port, TFTPErrorIllegalOperation,
+                          "only write requests are served");
                 continue;
             }
             Accept(listener, packet, ip, port);
@@ -237,7 +249,7 @@ void TSimServer::Accept(const TListener& listener, const std::string& request,
     if (FWorkers.size() >= MaxTransfers) {
         Log("refused WRQ from " + ip + ":" + std::to_string(port) + ": " +
             std::to_string(MaxTransfers) + " transfers under way");
-        SendError(listener.Socket, ip, port, 3, "too many transfers at once");
+        SendError(listener.Socket, ip, port, TFTPErrorDiskFull, "too many transfers at once");
         return;
     }
     TWorker& worker = FWorkers.emplace_back();
@@ -249,7 +261,7 @@ void TSimServer::Accept(const TListener& listener, const std::string& request,
     } catch (const std::system_error&) {
         FWorkers.pop_back();
         Log("refused WRQ from " + ip + ":" + std::to_string(port) + ": no thread for it");
-        SendError(listener.Socket, ip, port, 3, "too many transfers at once");
+        SendError(listener.Socket, ip, port, TFTPErrorDiskFull, "too many transfers at once");
     }
 }
 
@@ -284,94 +296,79 @@ void TSimServer::Ended(bool stored) {
     }
 }
 
-bool TSimServer::Serve(const TListener& listener, const std::string& request, const std::string& ip,
+bool TSimServer::Serve(const TListener& listener, const std::string& packet, const std::string& ip,
                        int32_t port, uint64_t ordinal) {
-    const TSocketId listen = listener.Socket;
-    // RFC 1350 section 5 and RFC 2347: opcode, name, mode, then option name and value pairs,
-    // every field ended by a zero byte.
-    std::vector<std::string> fields;
-    size_t at = 2;
-    while (at < request.size()) {
-        const size_t end = request.find('\0', at);
-        if (end == std::string::npos) {
-            fields.clear();
-            break;
-        }
-        fields.push_back(request.substr(at, end - at));
-        at = end + 1;
-    }
-    if (fields.size() < 2) {
-        Log("refused malformed WRQ from " + ip + ":" + std::to_string(port));
-        SendError(listen, ip, port, 4, "malformed request");
+    const std::optional<TIdTFTPRequest> request = TakeRequest(listener, packet, ip, port);
+    if (!request) {
         return false;
     }
-    const std::string mode = Lower(fields[1]);
-    std::string options;
-    int32_t requested = 0;
-    for (size_t i = 2; i + 1 < fields.size(); i += 2) {
-        options +=
-            (options.empty() ? "" : " ") + LogField(fields[i]) + "=" + LogField(fields[i + 1]);
-        const std::string& value = fields[i + 1];
-        if (Lower(fields[i]) == "blksize" && requested == 0) {
-            const bool digits = !value.empty() && value.size() <= 9 &&
-                                value.find_first_not_of("0123456789") == std::string::npos;
-            requested = digits && std::stoi(value) > 0 ? std::stoi(value) : -1;
-        }
-    }
-    Log("request WRQ from " + ip + ":" + std::to_string(port) + " name " + Quoted(fields[0]) +
-        " mode " + LogField(mode) + " options " + (options.empty() ? "none" : options));
-    if (mode != "octet" && mode != "netascii") {
-        Log("refused mode " + LogField(mode));
-        SendError(listen, ip, port, 4, "unsupported mode");
-        return false;
-    }
-
     TTransfer transfer(TFaultDice::SeedOf(FOptions.Seed, ordinal));
     transfer.PeerIP = ip;
     transfer.PeerPort = port;
-    const std::string name = SafeImageName(fields[0]);
+    const std::string name = SafeImageName(request->Name);
     transfer.Name = listener.Prefix + name;
     const std::filesystem::path dir(listener.Folder);
     transfer.FinalPath = (dir / name).string();
     // Numbered by the request: two transfers of one name at once each write their own, and one
     // that is given up removes only its own.
     transfer.TempPath = (dir / ("." + name + "." + std::to_string(ordinal) + ".part")).string();
+    const std::string answer = Negotiate(transfer, request->Options);
+    const TStep step = Start(transfer, listener, answer);
+    // For the soak: how many data packets the client sent for the blocks taken.
+    Log("data packets " + std::to_string(transfer.DataPackets) + " for " +
+        std::to_string(transfer.Received) + " blocks");
+    return step == TStep::Stored;
+}
 
-    // RFC 2348: block sizes lie in 8..65464; a request outside that range is not answered.
-    std::string answer;
-    const bool offered = requested >= 8;
-    if (offered && FOptions.BlockSize != TBlockSizeAnswer::Ignore) {
-        transfer.BlockSize = std::min(requested, 65464);
-        std::string note;
-        if (FOptions.BlockSize == TBlockSizeAnswer::Cap &&
-            transfer.BlockSize > FOptions.BlockSizeCap) {
-            transfer.BlockSize = FOptions.BlockSizeCap;
-            note = " (capped from " + std::to_string(requested) + ")";
-        }
-        answer = WordBytes(6) + "blksize" + std::string(1, '\0') +
-                 std::to_string(transfer.BlockSize) + std::string(1, '\0');
-        Log("answer OACK blksize " + std::to_string(transfer.BlockSize) + note);
-    } else {
-        answer = Ack(0);
-        Log(std::string("answer ACK 0 blksize 512") + (requested != 0 ? " (option ignored)" : ""));
+std::optional<TIdTFTPRequest> TSimServer::TakeRequest(const TListener& listener,
+                                                      const std::string& packet,
+                                                      const std::string& ip, int32_t port) {
+    const std::string from = ip + ":" + std::to_string(port);
+    std::optional<TIdTFTPRequest> request = TIdTFTPRequest::Read(packet);
+    if (!request) {
+        Log("refused malformed WRQ from " + from);
+        SendError(listener.Socket, ip, port, TFTPErrorIllegalOperation, "malformed request");
+        return std::nullopt;
     }
+    request->Mode = Lower(request->Mode);
+    Log("request WRQ from " + from + " name " + Quoted(request->Name) + " mode " +
+        LogField(request->Mode) + " options " + OptionsField(request->Options));
+    if (request->Mode != ModeText(tfOctet) && request->Mode != ModeText(tfNetAscii)) {
+        Log("refused mode " + LogField(request->Mode));
+        SendError(listener.Socket, ip, port, TFTPErrorIllegalOperation, "unsupported mode");
+        return std::nullopt;
+    }
+    return request;
+}
 
+std::string TSimServer::Negotiate(TTransfer& transfer, const TIdTFTPOptions& options) {
+    const int32_t requested = RequestedBlockSize(options);
+    // RFC 2348 section 2: a request for fewer than 8 octets, or for none, is not answered with an
+    // option acknowledgement; nor, with --blksize ignore, is any.
+    if (requested < TFTPMinRequestBlockSize || FOptions.BlockSize == TBlockSizeAnswer::Ignore) {
+        Log("answer ACK 0 blksize " + std::to_string(TFTPDefaultBlockSize) +
+            (requested != 0 ? " (option ignored)" : ""));
+        return MakeAck(0);
+    }
+    transfer.BlockSize = std::min(requested, TFTPMaxBlockSize);
+    std::string note;
+    if (FOptions.BlockSize == TBlockSizeAnswer::Cap && transfer.BlockSize > FOptions.BlockSizeCap) {
+        transfer.BlockSize = FOptions.BlockSizeCap;
+        note = " (capped from " + std::to_string(requested) + ")";
+    }
+    Log("answer OACK blksize " + std::to_string(transfer.BlockSize) + note);
+    return MakeOptionAck({{TFTPBlockSizeOption, std::to_string(transfer.BlockSize)}});
+}
+
+TSimServer::TStep TSimServer::Start(TTransfer& transfer, const TListener& listener,
+                                    const std::string& answer) {
     TStep step = TStep::Abandoned;
     try {
-        if (FOptions.SamePort) {
-            transfer.Socket = listen;
-        } else {
-            transfer.Socket = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
-            GlobalStack->CheckSocketResult(
-                GlobalStack->SockBind(transfer.Socket, Id_PF_INET, listener.Address, 0));
-        }
-        int32_t family = 0, transferPort = 0;
-        std::string transferIP;
-        GlobalStack->LocalAddressOf(transfer.Socket, family, transferIP, transferPort);
-        Log("transfer port " + std::to_string(transferPort));
+        OpenTransferSocket(transfer, listener);
         transfer.File.open(transfer.TempPath, std::ios::binary | std::ios::trunc);
         if (!transfer.File) {
-            SendError(transfer.Socket, ip, port, 2, "cannot create the image file");
+            SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, TFTPErrorAccessViolation,
+                      "cannot create the image file");
             step = Abandon(transfer, "cannot create " + transfer.TempPath);
         } else {
             transfer.Last = answer;
@@ -381,17 +378,29 @@ bool TSimServer::Serve(const TListener& listener, const std::string& request, co
     } catch (const std::exception& e) {
         step = Abandon(transfer, e.what());
     }
-    if (transfer.Socket != listen && transfer.Socket != InvalidSocketId) {
+    if (transfer.Socket != listener.Socket && transfer.Socket != InvalidSocketId) {
         GlobalStack->SockClose(transfer.Socket);
     }
-    // For the soak: how many data packets the client sent for the blocks taken.
-    Log("data packets " + std::to_string(transfer.DataPackets) + " for " +
-        std::to_string(transfer.Received) + " blocks");
-    return step == TStep::Stored;
+    return step;
+}
+
+void TSimServer::OpenTransferSocket(TTransfer& transfer, const TListener& listener) {
+    if (FOptions.SamePort) {
+        transfer.Socket = listener.Socket;
+    } else {
+        // RFC 1350 section 4: a transfer of its own has a port of its own.
+        transfer.Socket = GlobalStack->OpenSocket(Id_SOCK_DGRAM, 0);
+        GlobalStack->CheckSocketResult(
+            GlobalStack->SockBind(transfer.Socket, Id_PF_INET, listener.Address, 0));
+    }
+    int32_t family = 0, port = 0;
+    std::string ip;
+    GlobalStack->LocalAddressOf(transfer.Socket, family, ip, port);
+    Log("transfer port " + std::to_string(port));
 }
 
 TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
-    transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    transfer.Deadline = TimerEnd(transfer);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(transfer.Deadline - TClock::now())
@@ -407,21 +416,20 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
                 return Abandon(transfer, "no answer after " + std::to_string(transfer.Tries) +
                                              " retransmissions");
             }
-            ++transfer.Tries;
-            Log("retransmit " + DescribePacket(transfer.Last));
-            SendFaulty(transfer, transfer.Last);
-            transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+            Retransmit(transfer);
+            transfer.Deadline = TimerEnd(transfer);
             continue;
         }
         if (ip != transfer.PeerIP || port != transfer.PeerPort) {
             // RFC 1350 section 4: a packet from an unknown transfer ID is answered with error 5
             // to its sender, and the transfer goes on undisturbed.
             Log("stranger " + ip + ":" + std::to_string(port) + " sent " + DescribePacket(packet) +
-                ", answered error 5");
-            SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");
+                ", answered error " + std::to_string(TFTPErrorUnknownTransferId));
+            SendError(transfer.Socket, ip, port, TFTPErrorUnknownTransferId,
+                      TFTPUnknownTransferIdText);
             continue;
         }
-        transfer.DataPackets += Word(packet, 0) == 3 ? 1 : 0;
+        transfer.DataPackets += NetBytesToWordAt(packet, 0) == TFTP_DATA ? 1 : 0;
         if (transfer.Dice.Chance(FOptions.Loss)) {
             Log("dropped receive " + DescribePacket(packet));
             continue;
@@ -441,35 +449,35 @@ TSimServer::TStep TSimServer::RunTransfer(TTransfer& transfer) {
 }
 
 TSimServer::TStep TSimServer::Handle(TTransfer& transfer, const std::string& packet) {
-    const uint16_t opcode = packet.size() >= 2 ? Word(packet, 0) : 0;
-    if (opcode == 3 && packet.size() >= 4) {
+    const uint16_t opcode = NetBytesToWordAt(packet, 0);
+    if (opcode == TFTP_DATA && packet.size() >= size_t(TFTPHeaderSize)) {
         return TakeData(transfer, packet);
     }
-    if (opcode == 5) {
-        const size_t end = packet.find('\0', 4);
-        const std::string text = packet.size() > 4 ? packet.substr(4, end - 4) : "";
-        return Abandon(transfer,
-                       "client sent error " + std::to_string(Word(packet, 2)) + " " + Quoted(text));
+    if (opcode == TFTP_ERROR) {
+        const TIdTFTPErrorPacket error = TIdTFTPErrorPacket::Read(packet);
+        return Abandon(transfer, "client sent error " + std::to_string(error.Code) + " " +
+                                     Quoted(error.Text));
     }
-    if (opcode == 2 && transfer.Received == 0) {
+    if (opcode == TFTP_WRQ && transfer.Received == 0) {
         // With --same-port a client's repeated request reaches the transfer's socket.
         Log("repeated WRQ answered again");
         SendFaulty(transfer, transfer.Last);
         return TStep::Continue;
     }
-    Log("illegal " + DescribePacket(packet) + " answered error 4");
-    SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 4, "Illegal TFTP operation");
+    Log("illegal " + DescribePacket(packet) + " answered error " +
+        std::to_string(TFTPErrorIllegalOperation));
+    SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, TFTPErrorIllegalOperation,
+              "Illegal TFTP operation");
     return Abandon(transfer, "illegal " + DescribePacket(packet));
 }
 
 TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& packet) {
-    const uint16_t block = Word(packet, 2);
+    const uint16_t block = NetBytesToWordAt(packet, 2);
     if (block != transfer.Expected) {
         // Lock step: the only other block a client sends is the one acknowledged last, sent
-        // again because our acknowledgement was lost or late. It is acknowledged again.
+        // again because our acknowledgement was lost or late.
         if (transfer.Received > 0 && block == uint16_t(transfer.Expected - 1)) {
-            Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
-            SendFaulty(transfer, transfer.Last);
+            AnswerDuplicate(transfer, block);
         } else {
             Log("ignored DATA " + std::to_string(block) + ", expected " +
                 std::to_string(transfer.Expected));
@@ -487,26 +495,29 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
                   FOptions.ErrorText);
         return Abandon(transfer, "error sent at block " + std::to_string(ordinal));
     }
-    const size_t length = packet.size() - 4;
+    const size_t length = packet.size() - TFTPHeaderSize;
     if (length > size_t(transfer.BlockSize)) {
         Log("oversized DATA " + std::to_string(block) + " of " + std::to_string(length) +
-            " bytes answered error 4");
-        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 4,
+            " bytes answered error " + std::to_string(TFTPErrorIllegalOperation));
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, TFTPErrorIllegalOperation,
                   "block larger than the block size");
         return Abandon(transfer, "oversized block");
     }
-    transfer.File.write(packet.data() + 4, std::streamsize(length));
+    const char* const data = packet.data() + TFTPHeaderSize;
+    transfer.File.write(data, std::streamsize(length));
     if (!transfer.File) {
-        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 3, "Disk full");
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, TFTPErrorDiskFull,
+                  "Disk full");
         return Abandon(transfer, "cannot write " + transfer.TempPath);
     }
-    transfer.Hash.Update(packet.data() + 4, length);
+    transfer.Hash.Update(data, length);
     transfer.Bytes += length;
     transfer.Received = ordinal;
     transfer.Tries = 0;
-    transfer.Last = Ack(block);
+    transfer.DuplicateSeen = false;
+    transfer.Last = MakeAck(block);
     transfer.Expected = uint16_t(block + 1); // 65535 is followed by 0
-    transfer.Deadline = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    transfer.Deadline = TimerEnd(transfer);
     if (length == size_t(transfer.BlockSize)) {
         SendFaulty(transfer, transfer.Last);
         return TStep::Continue;
@@ -515,7 +526,8 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
     // A short block ends the transfer: the image is complete, so it is stored under its name.
     transfer.File.close();
     if (transfer.File.fail() || !MoveIntoPlace(transfer.TempPath, transfer.FinalPath)) {
-        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, 3, "cannot store the image");
+        SendError(transfer.Socket, transfer.PeerIP, transfer.PeerPort, TFTPErrorDiskFull,
+                  "cannot store the image");
         return Abandon(transfer, "cannot store " + transfer.FinalPath);
     }
     Log("received " + transfer.Name + " " + std::to_string(transfer.Bytes) + " bytes sha256 " +
@@ -529,15 +541,52 @@ TSimServer::TStep TSimServer::TakeData(TTransfer& transfer, const std::string& p
     return TStep::Stored;
 }
 
+void TSimServer::AnswerDuplicate(TTransfer& transfer, uint16_t block) {
+    if (FOptions.Reack == TReackAnswer::Timer) {
+        // Like a device whose one way to retransmit is its timer: the acknowledgement goes again
+        // when the timer runs out, not now.
+        Log("duplicate DATA " + std::to_string(block) + " ignored");
+        transfer.DuplicateSeen = true;
+        return;
+    }
+    Log("duplicate DATA " + std::to_string(block) + " acknowledged again");
+    SendFaulty(transfer, transfer.Last);
+}
+
+void TSimServer::Retransmit(TTransfer& transfer) {
+    ++transfer.Tries;
+    transfer.DuplicateSeen = false;
+    Log("retransmit " + DescribePacket(transfer.Last));
+    SendFaulty(transfer, transfer.Last);
+}
+
+TSimServer::TClock::time_point TSimServer::TimerEnd(TTransfer& transfer) {
+    int64_t ms = FOptions.RetransmitMs;
+    if (FOptions.JitterMs > 0) {
+        ms += int64_t(transfer.Jitter.Next() * double(FOptions.JitterMs + 1)); // 0..JitterMs
+    }
+    return TClock::now() + std::chrono::milliseconds(ms);
+}
+
 void TSimServer::Dally(TTransfer& transfer) {
     // RFC 1350 section 6: the final acknowledgement may be lost, and the client then sends its
-    // last block again; it is acknowledged again for one time-out period.
-    const auto end = TClock::now() + std::chrono::milliseconds(FOptions.RetransmitMs);
+    // last block again; it is acknowledged again for one period of the timer. With --reack timer
+    // the acknowledgement goes again when the period ends, if the last block came again in it,
+    // and another period follows, as many as --retries.
+    auto end = TimerEnd(transfer);
     for (;;) {
+        if (Stopping()) {
+            return;
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-        if (left <= 0 || Stopping()) {
-            return;
+        if (left <= 0) {
+            if (!transfer.DuplicateSeen || transfer.Tries >= FOptions.Retries) {
+                return;
+            }
+            Retransmit(transfer);
+            end = TimerEnd(transfer);
+            continue;
         }
         std::string packet, ip;
         int32_t port = 0;
@@ -546,13 +595,15 @@ void TSimServer::Dally(TTransfer& transfer) {
             continue;
         }
         if (ip != transfer.PeerIP || port != transfer.PeerPort) {
-            SendError(transfer.Socket, ip, port, 5, "Unknown transfer ID");
+            SendError(transfer.Socket, ip, port, TFTPErrorUnknownTransferId,
+                      TFTPUnknownTransferIdText);
             continue;
         }
-        transfer.DataPackets += Word(packet, 0) == 3 ? 1 : 0;
-        if (Word(packet, 0) == 3 && Word(packet, 2) == uint16_t(transfer.Expected - 1)) {
-            Log("duplicate DATA " + std::to_string(Word(packet, 2)) + " acknowledged again");
-            SendFaulty(transfer, transfer.Last);
+        const bool data = NetBytesToWordAt(packet, 0) == TFTP_DATA;
+        transfer.DataPackets += data ? 1 : 0;
+        const uint16_t block = NetBytesToWordAt(packet, 2);
+        if (data && block == uint16_t(transfer.Expected - 1)) {
+            AnswerDuplicate(transfer, block);
         }
     }
 }

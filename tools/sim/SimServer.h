@@ -10,6 +10,7 @@
 #include "Sha256.h"
 #include "SimOptions.h"
 #include "net/IdStack.h"
+#include "tftp/IdTrivialFTPBase.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -56,25 +58,28 @@ private:
     };
 
     struct TTransfer {
-        explicit TTransfer(uint64_t seed) : Dice(seed) {}
+        // The jitter is drawn apart from the faults, so that --jitter changes none of them.
+        explicit TTransfer(uint64_t seed) : Dice(seed), Jitter(TFaultDice::SeedOf(seed, ~0ull)) {}
         TSocketId Socket = InvalidSocketId;
         std::string PeerIP;
         int32_t PeerPort = 0;
         std::string Name;      // in the log: the listener's prefix and the safe name
         std::string TempPath;  // partial file
         std::string FinalPath; // image once complete
-        int32_t BlockSize = 512;
+        int32_t BlockSize = TFTPDefaultBlockSize;
         uint16_t Expected = 1;
         uint64_t Received = 0; // data blocks taken, not wrapped
         uint64_t Bytes = 0;
         std::ofstream File;
         TSha256 Hash;
         TFaultDice Dice;
+        TFaultDice Jitter;
         uint64_t DataPackets = 0; // DATA datagrams of the peer, before any fault is applied
         std::string Last;         // the packet resent on a time-out or a duplicate
         int Tries = 0;
         TClock::time_point Deadline;
-        std::string Buffer; // receives
+        bool DuplicateSeen = false; // since the last acknowledgement, with --reack timer
+        std::string Buffer;         // receives
     };
 
     // A transfer's thread, and whether it has ended (then it can be joined at once).
@@ -101,11 +106,27 @@ private:
     void Reap();
     // Tells every worker to end, and joins them all.
     void EndWorkers();
-    bool Serve(const TListener& listener, const std::string& request, const std::string& ip,
+    // One request, from its datagram to the end of its transfer; true when the image was stored.
+    bool Serve(const TListener& listener, const std::string& packet, const std::string& ip,
                int32_t port, uint64_t ordinal);
+    // The request read and logged; nothing when it is refused (its sender is told so).
+    std::optional<TIdTFTPRequest> TakeRequest(const TListener& listener, const std::string& packet,
+                                              const std::string& ip, int32_t port);
+    // The transfer's block size agreed from the request's options; the answer that says so.
+    std::string Negotiate(TTransfer& transfer, const TIdTFTPOptions& options);
+    // Opens the transfer's socket and partial file, sends the answer and runs the transfer to
+    // its end; the socket is closed again.
+    TStep Start(TTransfer& transfer, const TListener& listener, const std::string& answer);
+    void OpenTransferSocket(TTransfer& transfer, const TListener& listener);
     TStep RunTransfer(TTransfer& transfer);
     TStep Handle(TTransfer& transfer, const std::string& packet);
     TStep TakeData(TTransfer& transfer, const std::string& packet);
+    // A duplicate of the block acknowledged last: acknowledged again, or left to the timer.
+    void AnswerDuplicate(TTransfer& transfer, uint16_t block);
+    // The last packet again, when the timer has run out.
+    void Retransmit(TTransfer& transfer);
+    // When the timer that starts now runs out: --retransmit, and up to --jitter more.
+    TClock::time_point TimerEnd(TTransfer& transfer);
     void Dally(TTransfer& transfer);
     TStep Abandon(TTransfer& transfer, const std::string& reason);
     // An upload has ended: with --once, the server ends after it.

@@ -469,7 +469,13 @@ TEST(Upload, NoAnswerIsATimeoutAfterOneRequest) {
     const auto waited = std::chrono::steady_clock::now() - started;
     u.Peer->Stop();
     EXPECT_GE(waited, std::chrono::milliseconds(95)) << "one full ReceiveTimeout";
-    EXPECT_EQ(spy->SelectTimeouts, std::vector<int32_t>{100});
+    // One wait of the whole time; a system that wakes it a little early (Wine, loaded) waits out
+    // the rest.
+    ASSERT_FALSE(spy->SelectTimeouts.empty());
+    EXPECT_EQ(spy->SelectTimeouts.front(), 100);
+    for (size_t i = 1; i < spy->SelectTimeouts.size(); ++i) {
+        EXPECT_LE(spy->SelectTimeouts[i], 20) << i;
+    }
     EXPECT_EQ(u.Peer->Received().size(), 1u) << "the request, once";
     EXPECT_EQ(u.Events, (std::vector<std::string>{"begin 1 10", "end 1"}));
     EXPECT_FALSE(u.Client.Active());

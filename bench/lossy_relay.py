@@ -9,14 +9,23 @@ the server's transfer port once the server has answered (a server takes it for a
 its request port only while no request has reached the server, so the server never opens a second
 transfer for one upload.
 
-usage: lossy_relay.py SERVER_PORT LOSS SEED   (prints "relay PORT", runs until interrupted)
+With STALL and STALL_MS, the device pauses now and then (to write a block to flash, say): with
+the probability STALL for each datagram towards the client (the dice of a seed of their own),
+that datagram and every one after it towards the client is held until STALL_MS milliseconds
+have passed, and then sent on in order.
+
+usage: lossy_relay.py SERVER_PORT LOSS SEED [STALL STALL_MS]   (prints "relay PORT", runs until
+interrupted)
 """
 
+import heapq
+import itertools
 import random
 import select
 import socket
 import sys
 import threading
+import time
 
 LOOPBACK = "127.0.0.1"
 
@@ -43,10 +52,17 @@ class Transfer:
 
 
 class LossyRelay:
-    def __init__(self, server_port, loss, seed):
+    def __init__(self, server_port, loss, seed, stall=0.0, stall_ms=0):
         self.server_port = server_port
         self.loss = loss
         self.random = random.Random(seed)
+        self.stall = stall
+        self.stall_s = stall_ms / 1000
+        self.stall_random = random.Random(seed + 1000003)
+        self.held = []  # (due, order, socket, data, to), a heap
+        self.order = itertools.count()
+        self.stalled = 0
+        self.stalled_until = 0.0
         self.listen = bound_socket()
         self.port = self.listen.getsockname()[1]
         self.transfers = {}  # client address -> Transfer
@@ -78,6 +94,15 @@ class LossyRelay:
         if self.random.random() < self.loss:
             self.dropped[direction] += 1
             return False
+        if direction == "to client" and self.stall:
+            now = time.monotonic()
+            if now >= self.stalled_until and self.stall_random.random() < self.stall:
+                self.stalled_until = now + self.stall_s
+                self.stalled += 1
+            if now < self.stalled_until:
+                heapq.heappush(self.held, (self.stalled_until, next(self.order), sock, data, to))
+                self.forwarded[direction] += 1
+                return True
         sock.sendto(data, to)
         self.forwarded[direction] += 1
         return True
@@ -103,7 +128,15 @@ class LossyRelay:
             for t in self.transfers.values():
                 sockets += [t.upstream, t.downstream]
                 owner[t.upstream] = owner[t.downstream] = t
-            readable, _, _ = select.select(sockets, [], [], 0.05)
+            now = time.monotonic()
+            while self.held and self.held[0][0] <= now:
+                _, _, sock, data, to = heapq.heappop(self.held)
+                try:
+                    sock.sendto(data, to)
+                except OSError:
+                    pass
+            wait = 0.05 if not self.held else max(0.0, min(0.05, self.held[0][0] - now))
+            readable, _, _ = select.select(sockets, [], [], wait)
             for sock in readable:
                 try:
                     data, sender = sock.recvfrom(65536)
@@ -124,7 +157,9 @@ class LossyRelay:
 
 def main():
     server_port, loss, seed = int(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
-    with LossyRelay(server_port, loss, seed) as relay:
+    stall = float(sys.argv[4]) if len(sys.argv) > 4 else 0.0
+    stall_ms = int(sys.argv[5]) if len(sys.argv) > 5 else 0
+    with LossyRelay(server_port, loss, seed, stall, stall_ms) as relay:
         print(f"relay {relay.port}", flush=True)
         try:
             threading.Event().wait()

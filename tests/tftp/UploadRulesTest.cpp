@@ -51,15 +51,17 @@ Times FromFirst(const Times& times) {
     return relative;
 }
 
-// The copies of a block that is never acknowledged on a fast link, from its first: the floor,
-// doubled to a second, then each second, while the give-up time has not come.
+// The copies of a block that is never acknowledged on a fast link, from its first, while the
+// give-up time has not come: after the floor, then each interval twice the one before, up to a
+// second.
 Times BackedOff(milliseconds giveUp) {
-    Times times = {milliseconds(0), milliseconds(100), milliseconds(300), milliseconds(700)};
-    for (milliseconds t(1500); t < giveUp; t += milliseconds(1000)) {
+    Times times;
+    milliseconds interval = TFTPMinRetransmitTime;
+    for (milliseconds t(0); t < giveUp; t += interval) {
         times.push_back(t);
-    }
-    while (times.back() >= giveUp) {
-        times.pop_back();
+        if (t > milliseconds(0)) {
+            interval = std::min(2 * interval, TFTPMaxRetransmitTime);
+        }
     }
     return times;
 }
@@ -158,10 +160,10 @@ TEST(Rules, BlockNumbersWrapAfter65535) {
 
 TEST(Rules, SilenceEndsTheUploadAfterReceiveTimeoutOrTheGiveUpTime) {
     // From one data block on the device answers nothing. The block goes again at its
-    // retransmission times (0.1 s after it, then 0.2 s later, ...). After the final block,
-    // ReceiveTimeout of silence ends the upload as a success: the device may have stored the image
-    // and restarted. Before it the upload ends with "Timeout" GiveUpTime after the block first
-    // went: 15 s with the defaults, the bound of a device that has gone silent.
+    // retransmission times (the floor after it, then twice as long each time). After the final
+    // block, ReceiveTimeout of silence ends the upload as a success: the device may have stored the
+    // image and restarted. Before it the upload ends with "Timeout" GiveUpTime after the block
+    // first went: 15 s with the defaults, the bound of a device that has gone silent.
     const struct {
         const char* Name;
         int SilentAt; // data packet from which on nothing is answered
@@ -225,10 +227,10 @@ TEST(Rules, TheFinalBlockIsASuccessOnlyWhenTheDeviceTookIt) {
          false,
          milliseconds(15000)},
         {"the block before again, then the final one",
-         {{PeerSocket::Transfer, AckPacket(2), 2000}},
+         {{PeerSocket::Transfer, AckPacket(2), 100}},
          true,
          true,
-         milliseconds(2500)},
+         milliseconds(175)},
         {"unknown opcodes only",
          {{PeerSocket::Transfer, "\0\x63junk"s, 20}},
          false,
@@ -254,9 +256,10 @@ TEST(Rules, TheFinalBlockIsASuccessOnlyWhenTheDeviceTookIt) {
             if (!e.Repeat) {
                 return atFinal;
             }
-            // The copies sent after the device showed it lacks the block: the timer's, from 2.5 s
-            // on (the first copy is data packet 3, the timer's come at 0.1, 0.3, 0.7, 1.5, 2.5 s).
-            if (later && e.Index >= 8) {
+            // The copies sent after the device showed it lacks the block (at 100 ms): the
+            // timer's from 175 ms on (the first copy is data packet 3, the timer's come at 25,
+            // 75, 175 ms, ...).
+            if (later && e.Index >= 6) {
                 return std::vector<PeerSend>{{PeerSocket::Transfer, AckPacket(3), 0}};
             }
             return std::vector<PeerSend>{};
@@ -367,10 +370,10 @@ TEST(Rules, AnImageChangedWhileItIsSentIsNeverASuccess) {
 TEST(Rules, LostBlockGoesAgainAndIsNotMeasured) {
     // Block 2 goes unanswered but for one acknowledgement 650 ms after its first copy; block 4 is
     // lost once. Each goes again after the retransmission time. Karn's rule: block 2, sent more
-    // than once (at 0, 0.1 and 0.3 s), gives no round trip, so block 3 (acknowledged at once)
-    // sets the time-out back to the floor and block 4 goes again 0.1 s after it. Measured from
-    // its last copy, block 2's round trip of 350 ms would have kept the time-out for block 4 near
-    // 0.35 s (from its first copy, above 0.6 s).
+    // than once (at 0, 25, 75, 175 and 375 ms), gives no round trip, so block 3 (acknowledged at
+    // once) sets the time-out back to the floor and block 4 goes again 25 ms after it. Measured
+    // from its last copy, block 2's round trip of 275 ms would have kept the time-out for block 4
+    // near 0.3 s (from its first copy, above 0.65 s).
     VirtualUpload u;
     u.Image = PatternBytes(3000);
     u.Server.OnData = [](const DataEvent& e) -> std::optional<std::vector<PeerSend>> {
@@ -385,9 +388,8 @@ TEST(Rules, LostBlockGoesAgainAndIsNotMeasured) {
     ASSERT_TRUE(u.Run().Ok);
     EXPECT_EQ(u.Server.File(), u.Image);
     EXPECT_EQ(Works(u.Events), WorkOf(3000, 512));
-    EXPECT_EQ(FromFirst(u.TimesOf(2)),
-              (Times{milliseconds(0), milliseconds(100), milliseconds(300)}));
-    EXPECT_EQ(FromFirst(u.TimesOf(4)), (Times{milliseconds(0), milliseconds(100)}));
+    EXPECT_EQ(FromFirst(u.TimesOf(2)), BackedOff(milliseconds(650)));
+    EXPECT_EQ(FromFirst(u.TimesOf(4)), (Times{milliseconds(0), TFTPMinRetransmitTime}));
     EXPECT_EQ(u.TimesOf(3).size(), 1u);
 }
 

@@ -520,9 +520,12 @@ TEST(Upload, StrangersAreIgnoredAndAnotherPortOfTheDeviceIsToldItIsUnknown) {
     TMemoryStream source(bytes);
     u.Client.UploadStream(source, "/");
     u.Peer->Stop();
+    // Block 3 may go again while its acknowledgement is on its way; none is skipped.
     std::vector<uint16_t> numbers;
     for (const std::string& p : u.DataPackets()) {
-        numbers.push_back(BlockOf(p));
+        if (numbers.empty() || numbers.back() != BlockOf(p)) {
+            numbers.push_back(BlockOf(p));
+        }
     }
     EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(u.Server.File(), bytes);

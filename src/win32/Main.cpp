@@ -318,10 +318,13 @@ LRESULT TForm1::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = ::BeginPaint(FHandle, &paint);
-        const RECT gauge = cgPross->BoundsRect();
-        RECT overlap;
-        if (cgPross != nullptr && ::IntersectRect(&overlap, &gauge, &paint.rcPaint)) {
-            cgPross->Paint(dc);
+        // A paint can be asked for while the window is being made, before its gauge exists.
+        if (cgPross != nullptr) {
+            const RECT gauge = cgPross->BoundsRect();
+            RECT overlap;
+            if (::IntersectRect(&overlap, &gauge, &paint.rcPaint)) {
+                cgPross->Paint(dc);
+            }
         }
         ::EndPaint(FHandle, &paint);
         return 0;

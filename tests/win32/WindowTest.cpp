@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -259,6 +260,36 @@ TEST_F(Win32Window, DropPutsTheFirstPathCutTo259CharactersIntoTheDisabledBox) {
     ::SendMessageA(form.Handle(), WM_DROPFILES,
                    reinterpret_cast<WPARAM>(MakeDrop({"C:\\late.bin"})), 0);
     EXPECT_EQ(form.FileNameText(), "C:\\images");
+}
+
+// A paint asked for while the window is being made, before its gauge exists: sent when the
+// window procedure is about to get WM_CREATE.
+int PaintsWhileMade = 0;
+
+LRESULT CALLBACK PaintWhileMade(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_CREATE && ClassOf(call->hwnd) == "TForm1") {
+        ++PaintsWhileMade;
+        ::SendMessageA(call->hwnd, WM_PAINT, 0, 0);
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(Win32WindowMade, APaintBeforeTheGaugeExistsPaintsNothingAndTheWindowComesUp) {
+    TScratch scratch;
+    TInFolder in{scratch.Path()};
+    TRecordingBoxes boxes;
+    HHOOK hook =
+        ::SetWindowsHookExA(WH_CALLWNDPROC, &PaintWhileMade, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    std::optional<TForm1> form;
+    form.emplace();
+    ::UnhookWindowsHookEx(hook);
+    EXPECT_EQ(PaintsWhileMade, 1);
+    EXPECT_TRUE(boxes.Shown.empty());
+    form->ShowAtStart();
+    form->SetGaugeProgress(40);
+    EXPECT_EQ(form->cgPross->Progress(), 40);
 }
 
 // Settings that cannot be written (DORVEX.ini is a folder here) are told once in the error box,

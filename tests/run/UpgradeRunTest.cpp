@@ -56,7 +56,9 @@ public:
     }
     void CloseWindow() override {
         FLog.push_back("close");
-        Run->MayClose([this](bool& canClose) { Run->CloseQuery(canClose); });
+        if (!Run->MayClose([this](bool& canClose) { Run->CloseQuery(canClose); })) {
+            FLog.push_back("close refused");
+        }
     }
 
 private:
@@ -206,7 +208,7 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
        .Shown = Join({begin,
                       {"count: 3 Bytes", "gauge: 100"},
                       finish,
-                      {"error: Unable to write to $settings."}})},
+                      {"error: Unable to write to $settings.", "close", "close refused"}})},
     };
     for (const TRunCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -274,6 +276,13 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
         TRecordingView view(log);
         TUpgradeRun run(view, tftp, {launcher, probe, boxes, "zeb40-upgrade"});
         view.Run = &run;
+        // A close asked for while the error box of the first is open is refused; the first goes
+        // on.
+        boxes.WhileOpen = [&] {
+            if (log.back().rfind("error: ", 0) == 0) {
+                view.CloseWindow();
+            }
+        };
         view.Address = c.Address;
         view.FileName = image;
         tftp.OnWorkBegin = [&run](TObject*, TWorkMode, int32_t) { run.WorkBegin(); };

@@ -52,8 +52,9 @@ private:
 
 // The window TForm of a front end, registered in MainForm while it is the application's main
 // window: the first one made. TForm has the layout's edIP, edFilename, bt1 and cgPross (whose
-// SetProgress clamps and redraws), and the static calls EditText, SetEditText (the program's
-// 8-bit text, byte for byte) and EnableControl for them.
+// SetProgress clamps and redraws), the static calls EditText, SetEditText (the program's 8-bit
+// text, byte for byte) and EnableControl for them, and its FormCreate and FormDestroy; it calls
+// Created at the end of its constructor and Destroying at the start of its destructor.
 template <class TForm, TForm*& MainForm>
 class TUpgradeWindow : public TUpgradeForm {
 public:

@@ -168,11 +168,7 @@ void TApplication::MessageBox(const std::string& text) {
 }
 
 void TApplication::ShowException(const std::exception_ptr& failure) noexcept {
-    try {
-        MessageBoxes().ShowError(FTitle, ErrorBoxText(FailureMessage(failure)));
-    } catch (...) {
-        // Nothing is left to tell the user with; the loop goes on.
-    }
+    ShowFailureBox(MessageBoxes(), FTitle, failure);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

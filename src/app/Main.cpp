@@ -59,8 +59,7 @@ QString DroppedPath(const QMimeData* data) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
-    TComponent::SetName("Form1");
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setObjectName("Form1");
     setWindowTitle("Corvane ZEB40 Upgrade Tools");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -97,9 +96,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     ppExit->setObjectName("ppExit");
     Exit1 = ppExit->addAction("Exit");
     Exit1->setObjectName("Exit1");
-    tftp1 = new TIdTrivialFTP(this); // owned by the window, freed with it
-    LoadTftp1();
-    FRun = std::make_unique<TUpgradeRun>(*this, *tftp1);
 
     setTabOrder(bt1, edIP);
     setTabOrder(edIP, edFilename);
@@ -116,30 +112,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr) {
     connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(this); }); });
     connect(FCloseKey, &QAction::triggered, this, [this] { Guarded([this] { close(); }); });
 
-    FormCreate(this);
-    if (Form1 == nullptr) {
-        Form1 = this;
-    }
-}
-
-void TForm1::LoadTftp1() {
-    BeginLoading();
-    TUpgradeRun::LoadStoredSettings(*tftp1);
-    tftp1->OnWorkBegin = [this](TObject* sender, TWorkMode mode, int32_t countMax) {
-        tftp1WorkBegin(sender, mode, countMax);
-    };
-    tftp1->OnWork = [this](TObject* sender, TWorkMode mode, int32_t count) {
-        tftp1Work(sender, mode, count);
-    };
-    tftp1->OnWorkEnd = [this](TObject* sender, TWorkMode mode) { tftp1WorkEnd(sender, mode); };
-    EndLoading();
+    TApplication* application = TApplication::Instance();
+    Created(SystemRunServices(application != nullptr ? application->Title() : std::string()));
 }
 
 TForm1::~TForm1() {
-    FormDestroy(this);
-    if (Form1 == this) {
-        Form1 = nullptr;
-    }
+    Destroying();
 }
 
 void TForm1::FormCreate(TObject* /*Sender*/) {
@@ -154,31 +132,6 @@ void TForm1::FormDestroy(TObject* /*Sender*/) {
         delete FDropHook;
         FDropHook = nullptr;
     }
-}
-
-void TForm1::FormShow(TObject* /*Sender*/) {
-    FRun->Show();
-}
-
-void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
-    FRun->CloseQuery(CanClose);
-}
-
-void TForm1::bt1Click(TObject* /*Sender*/) {
-    FRun->Upgrade();
-}
-
-void TForm1::tftp1WorkBegin(TObject* /*Sender*/, TWorkMode /*AWorkMode*/,
-                            int32_t /*AWorkCountMax*/) {
-    FRun->WorkBegin();
-}
-
-void TForm1::tftp1Work(TObject* /*Sender*/, TWorkMode /*AWorkMode*/, int32_t AWorkCount) {
-    FRun->Work(AWorkCount);
-}
-
-void TForm1::tftp1WorkEnd(TObject* /*Sender*/, TWorkMode /*AWorkMode*/) {
-    FRun->WorkEnd();
 }
 
 void TForm1::Exit1Click(TObject* /*Sender*/) {
@@ -201,31 +154,6 @@ bool TForm1::FileDropped(const QString& path) {
     return true;
 }
 
-std::string TForm1::AddressText() const {
-    return TextBytes(edIP);
-}
-
-void TForm1::SetAddressText(const std::string& text) {
-    SetTextBytes(edIP, text);
-}
-
-std::string TForm1::FileNameText() const {
-    return TextBytes(edFilename);
-}
-
-void TForm1::SetFileNameText(const std::string& text) {
-    SetTextBytes(edFilename, text);
-}
-
-void TForm1::DisableEdits() {
-    edIP->setEnabled(false);
-    edFilename->setEnabled(false);
-}
-
-void TForm1::SetButtonEnabled(bool enabled) {
-    bt1->setEnabled(enabled);
-}
-
 void TForm1::SetStatusText(const std::string& text, TStatusPace pace) {
     if (pace == TStatusPace::WhenDue) {
         sb1->SetText(ToQString(text));
@@ -240,14 +168,6 @@ void TForm1::SetStatusText(const std::string& text, TStatusPace pace) {
     }
     sb1->SetText(ToQString(text));
     sb1->PaintNow();
-}
-
-void TForm1::SetGaugeProgress(int32_t value) {
-    cgPross->SetProgress(value);
-}
-
-void TForm1::ShowMessage(const std::string& text) {
-    TApplication::Instance()->MessageBox(text);
 }
 
 void TForm1::CloseWindow() {
@@ -289,14 +209,12 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (!FRun->MayClose([this](bool& canClose) {
-            Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
-        })) {
+    if (!MayClose()) {
         event->ignore();
         return;
     }
     event->accept();
-    if (Form1 == this) {
+    if (IsMainWindow()) {
         // The quit takes effect when control is back in the event loop.
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                                   Qt::QueuedConnection);

@@ -1,10 +1,9 @@
 // The main window of the upgrade tool and its handlers.
 #pragma once
 
+#include "app/Application.h"
 #include "app/StatusLine.h"
-#include "base/Component.h"
-#include "run/UpgradeRun.h"
-#include "tftp/IdTrivialFTP.h"
+#include "run/UpgradeForm.h"
 #include "widgets/Cgauges.h"
 
 #include <QLabel>
@@ -16,14 +15,17 @@
 
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <string>
 
 class TDropHook;
+class TForm1;
+
+// The application's main window while it exists.
+extern TForm1* Form1;
 
 // The main window. The upgrade run and the settings are the run's (TUpgradeRun); the window is
-// its view, and its handlers delegate to it.
-class TForm1 : public QWidget, public TComponent, public TUpgradeView {
+// its view, and its handlers delegate to it (TUpgradeWindow).
+class TForm1 : public QWidget, public TUpgradeWindow<TForm1, Form1> {
     Q_OBJECT
 
 public:
@@ -41,18 +43,11 @@ public:
     TStatusLine* sb1;
     QMenu* ppExit;
     QAction* Exit1;
-    TIdTrivialFTP* tftp1;
 
-    // Handlers.
+    // The handlers of the window itself; the run's are TUpgradeForm's.
     void FormCreate(TObject* Sender);
-    void FormShow(TObject* Sender);
-    void FormCloseQuery(TObject* Sender, bool& CanClose);
     void FormDestroy(TObject* Sender);
-    void bt1Click(TObject* Sender);
     void Exit1Click(TObject* Sender);
-    void tftp1WorkBegin(TObject* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
-    void tftp1Work(TObject* Sender, TWorkMode AWorkMode, int32_t AWorkCount);
-    void tftp1WorkEnd(TObject* Sender, TWorkMode AWorkMode);
 
     // What a drop hands to the window: the first file's path into edFilename, cut to 259
     // characters. A path holding a line break is not taken (it could not be stored in the
@@ -63,16 +58,13 @@ public:
     // call instead of going to the failure handler.
     void ShowAtStart();
 
-    // The view of the run.
-    std::string AddressText() const override;
-    void SetAddressText(const std::string& text) override;
-    std::string FileNameText() const override;
-    void SetFileNameText(const std::string& text) override;
-    void DisableEdits() override;
-    void SetButtonEnabled(bool enabled) override;
+    // The controls as the view reads and sets them: the edit boxes' values as SetTextBytes and
+    // TextBytes keep them.
+    static std::string EditText(const QLineEdit* edit) { return TextBytes(edit); }
+    static void SetEditText(QLineEdit* edit, const std::string& text) { SetTextBytes(edit, text); }
+    static void EnableControl(QWidget* control, bool enabled) { control->setEnabled(enabled); }
+    // The rest of the view.
     void SetStatusText(const std::string& text, TStatusPace pace) override;
-    void SetGaugeProgress(int32_t value) override;
-    void ShowMessage(const std::string& text) override;
     void CloseWindow() override;
 
     // The status line's one part.
@@ -88,10 +80,7 @@ protected:
 
 private:
     void RunFormShow();
-    // The stored settings of tftp1, applied as a stored layout is.
-    void LoadTftp1();
 
-    std::unique_ptr<TUpgradeRun> FRun;
     TDropHook* FDropHook = nullptr;
     QAction* FCloseKey = nullptr;
     bool FShown = false;
@@ -100,9 +89,6 @@ private:
     bool FCountInStatus = false;
     std::exception_ptr FStartFailure;
 };
-
-// The application's main window while it exists.
-extern TForm1* Form1;
 
 // The drop hook of the main window: put in place by FormCreate, it sees every event that reaches
 // the window first, takes file drags and drops, and passes every event on.

@@ -45,3 +45,12 @@ std::string FailureMessage(const std::exception_ptr& failure) {
         return "Unexpected failure";
     }
 }
+
+void ShowFailureBox(TMessageBoxes& boxes, const std::string& caption,
+                    const std::exception_ptr& failure) noexcept {
+    try {
+        boxes.ShowError(caption, ErrorBoxText(FailureMessage(failure)));
+    } catch (...) {
+        // Nothing is left to tell the user with; the loop goes on.
+    }
+}

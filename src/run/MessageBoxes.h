@@ -36,3 +36,8 @@ std::string ErrorBoxText(std::string_view message);
 // The message of a caught failure: an Exception's message, another standard exception's
 // what(), or "Unexpected failure" for anything else.
 std::string FailureMessage(const std::exception_ptr& failure);
+
+// Shows a caught failure in the error box: its message by ErrorBoxText, with the caption. Never
+// throws: a box that fails leaves nothing else to tell the user with.
+void ShowFailureBox(TMessageBoxes& boxes, const std::string& caption,
+                    const std::exception_ptr& failure) noexcept;

@@ -34,12 +34,12 @@ uint32_t ProbeImageSize(const std::string& fileName) {
     }
 }
 
-void StartArpCommand(const std::string& address) {
+void StartArpCommand(TProcessLauncher& launcher, const std::string& address) {
     TIdInAddrBytes bytes{};
     if (!ParseDottedQuad(address, bytes)) {
         return;
     }
     if (const std::optional<TCommand> command = ArpCommand(DottedQuadText(bytes))) {
-        ProcessLauncher().Start(command->Program, command->Arguments);
+        launcher.Start(command->Program, command->Arguments);
     }
 }

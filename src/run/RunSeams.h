@@ -1,5 +1,6 @@
-// The operating-system services of the upgrade run, each behind a seam that tests replace: the
-// start of a helper program (the ARP command) and the size probe of the firmware file.
+// The operating-system services of the upgrade run: the start of a helper program (the ARP
+// command) and the size probe of the firmware file. The run is handed them where it is made
+// (TRunServices); the seams give the ones in use there, which tests replace.
 #pragma once
 
 #include "base/Seam.h"
@@ -84,4 +85,4 @@ std::optional<TCommand> ArpCommand(const std::string& address);
 // handed the address in its plain form, the one the upload sends to ("010.0.0.7" is 10.0.0.7 to the
 // stack, and would be octal 8.0.0.7 to the tool). Any other text starts nothing: the tool would
 // read "default" or "10.0.0.0/8" as a whole range of entries, and a name is no entry at all.
-void StartArpCommand(const std::string& address);
+void StartArpCommand(TProcessLauncher& launcher, const std::string& address);

@@ -1,12 +1,12 @@
 #include "run/UpgradeRun.h"
 
 #include "net/Idexception.h"
-#include "run/RunSeams.h"
 #include "settings/IniFile.h"
 
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <utility>
 
 int32_t WriteEnabled = 1;
 uint32_t ImageSize = 0;
@@ -27,7 +27,8 @@ int32_t UploadPercent(int32_t workCount, uint32_t imageSize) {
     return static_cast<int32_t>(percent);
 }
 
-TUpgradeRun::TUpgradeRun(TUpgradeView& view, TIdTrivialFTP& tftp) : FView(view), FTftp(tftp) {}
+TUpgradeRun::TUpgradeRun(TUpgradeView& view, TIdTrivialFTP& tftp, TRunServices services)
+    : FView(view), FTftp(tftp), FServices(std::move(services)) {}
 
 void TUpgradeRun::LoadStoredSettings(TIdTrivialFTP& tftp) {
     tftp.SetName("tftp1");
@@ -64,20 +65,25 @@ bool TUpgradeRun::MayClose(const std::function<void(bool& canClose)>& query) {
     try {
         query(canClose);
     } catch (...) {
-        FClosing = false;
-        throw;
+        // Told while the close is still under way, so that a close asked for meanwhile is
+        // refused.
+        ShowFailureBox(FServices.Boxes, FServices.Caption, std::current_exception());
     }
     FClosing = false;
     return canClose;
 }
 
+void TUpgradeRun::ShowMessage(const std::string& text) {
+    FServices.Boxes.Show(FServices.Caption, text);
+}
+
 void TUpgradeRun::Upgrade() {
     // The ARP entry first, before anything else can fail: the device may have come up with a
     // new hardware address behind the same IP address.
-    StartArpCommand(FView.AddressText());
-    ImageSize = FileProbe().Size(FView.FileNameText());
+    StartArpCommand(FServices.Launcher, FView.AddressText());
+    ImageSize = FServices.Probe.Size(FView.FileNameText());
     if (ImageSize == 0) {
-        FView.ShowMessage("Error");
+        ShowMessage("Error");
     }
     FView.SetButtonEnabled(false);
     FTftp.SetHost(FView.AddressText());
@@ -86,7 +92,7 @@ void TUpgradeRun::Upgrade() {
         FTftp.UploadFile(FView.FileNameText(), "/");
     } catch (const EIdTFTPException& e) {
         FView.SetStatusText(e.Message(), TStatusPace::Now);
-        FView.ShowMessage(e.Message());
+        ShowMessage(e.Message());
         FView.SetButtonEnabled(true);
     }
     // Every other failure goes on to the failure handler, and the button stays disabled.
@@ -111,7 +117,7 @@ void TUpgradeRun::WorkEnd() {
     }
     FView.SetStatusText("Finish......", TStatusPace::Now);
     FView.SetButtonEnabled(true);
-    FView.ShowMessage("Upgrade Finish.");
+    ShowMessage("Upgrade Finish.");
     // Writes the settings and asks the application to quit, which happens once Upgrade has
     // returned to the event loop.
     FView.CloseWindow();

@@ -1,9 +1,11 @@
 // The upgrade run: the settings read when the window is shown and written when it closes, the
 // press of the Upgrade button and the progress of the transfer, the same for every front end. The
-// run reaches the window only through TUpgradeView and the system only through the seams of
-// RunSeams.h; the window's handlers delegate to it.
+// run reaches the window only through TUpgradeView and the system only through the services it
+// is made with; the window's handlers delegate to it (UpgradeForm.h).
 #pragma once
 
+#include "run/MessageBoxes.h"
+#include "run/RunSeams.h"
 #include "tftp/IdTrivialFTP.h"
 
 #include <cstdint>
@@ -52,18 +54,29 @@ public:
     virtual void SetStatusText(const std::string& text, TStatusPace pace) = 0;
     // cgPross: SetProgress, which clamps and redraws at once when the percentage changes.
     virtual void SetGaugeProgress(int32_t value) = 0;
-    // The plain message box with the application's title; returns when the user has answered it.
-    virtual void ShowMessage(const std::string& text) = 0;
-    // Closes the window as the user's close does: the run's CloseQuery writes the settings, a
-    // failure of it is shown in the error box, and the window closes in any case; the
-    // application quits once control is back in the event loop.
+    // Closes the window as the user's close does: through MayClose, whose CloseQuery writes the
+    // settings, and the window closes in any case; the application quits once control is back in
+    // the event loop.
     virtual void CloseWindow() = 0;
+};
+
+// The system's services that the run uses, handed to it where it is made; each outlives the run.
+struct TRunServices {
+    // Starts the ARP command.
+    TProcessLauncher& Launcher;
+    // Measures the firmware file.
+    TFileProbe& Probe;
+    // The run's plain boxes ("Error", a failure of the TFTP family, "Upgrade Finish.") and the
+    // error box of a close whose settings cannot be written, with their caption: the
+    // application's title.
+    TMessageBoxes& Boxes;
+    std::string Caption;
 };
 
 class TUpgradeRun {
 public:
     // The window's view and its TFTP client tftp1, which both outlive the run.
-    TUpgradeRun(TUpgradeView& view, TIdTrivialFTP& tftp);
+    TUpgradeRun(TUpgradeView& view, TIdTrivialFTP& tftp, TRunServices services);
 
     // The stored settings of tftp1: its name, port 69 and the receive time-out of 4000 ms. The
     // window applies them, and binds tftp1's events to its handlers, while it loads its stored
@@ -75,11 +88,11 @@ public:
     // FormCloseQuery: both values written to the settings file, together or not at all; a
     // refused write raises EIniFileException. The close is never refused by the run.
     void CloseQuery(bool& canClose);
-    // Whether a close the user asked for goes on. query runs FormCloseQuery under the front end's
-    // guard, which shows a failure once. A close asked for while one is under way (its message
-    // is open) is refused and left to that one. Settings that cannot be written do not stop the
-    // close: the file is left as it was, and a window that cannot be closed would leave the user
-    // only to kill the program.
+    // Whether a close the user asked for goes on. query runs FormCloseQuery; its failure is shown
+    // once in the error box. A close asked for while one is under way (its message is open) is
+    // refused and left to that one. Settings that cannot be written do not stop the close: the
+    // file is left as it was, and a window that cannot be closed would leave the user only to
+    // kill the program.
     bool MayClose(const std::function<void(bool& canClose)>& query);
 
     // bt1Click: the ARP command, the probe, the upload to the address with its progress. A
@@ -95,8 +108,11 @@ public:
     void WorkEnd();
 
 private:
+    void ShowMessage(const std::string& text);
+
     TUpgradeView& FView;
     TIdTrivialFTP& FTftp;
+    TRunServices FServices;
     // Failures on their way out when Upgrade called UploadFile: more than these while the
     // transfer's work scope closes means the transfer is ending with a failure.
     int FUnwindingAtUpload = 0;

@@ -64,11 +64,7 @@ void MessageBox(const std::string& text) {
 }
 
 void ShowException(const std::exception_ptr& failure) noexcept {
-    try {
-        MessageBoxes().ShowError(Title(), ErrorBoxText(FailureMessage(failure)));
-    } catch (...) {
-        // Nothing is left to tell the user with; the loop goes on.
-    }
+    ShowFailureBox(MessageBoxes(), Title(), failure);
 }
 
 void Run(HWND mainWindow) {

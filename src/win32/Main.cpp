@@ -56,8 +56,7 @@ void RegisterFormClass() {
 
 } // namespace
 
-TForm1::TForm1() : TComponent(nullptr) {
-    TComponent::SetName("Form1");
+TForm1::TForm1() {
     RegisterFormClass();
     RECT frame{0, 0, 176, 148};
     ::AdjustWindowRectEx(&frame, FormStyle, FALSE, FormExStyle);
@@ -86,14 +85,7 @@ TForm1::TForm1() : TComponent(nullptr) {
     ::SendMessageA(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
 
     CreateControls();
-    tftp1 = new TIdTrivialFTP(this); // owned by the window, freed with it
-    LoadTftp1();
-    FRun = std::make_unique<TUpgradeRun>(*this, *tftp1);
-
-    FormCreate(this);
-    if (Form1 == nullptr) {
-        Form1 = this;
-    }
+    Created(SystemRunServices(Application::Title()));
 }
 
 HWND TForm1::MakeControl(const char* className, const char* text, DWORD style, DWORD exStyle,
@@ -148,24 +140,8 @@ void TForm1::CreateControls() {
     }
 }
 
-void TForm1::LoadTftp1() {
-    BeginLoading();
-    TUpgradeRun::LoadStoredSettings(*tftp1);
-    tftp1->OnWorkBegin = [this](TObject* sender, TWorkMode mode, int32_t countMax) {
-        tftp1WorkBegin(sender, mode, countMax);
-    };
-    tftp1->OnWork = [this](TObject* sender, TWorkMode mode, int32_t count) {
-        tftp1Work(sender, mode, count);
-    };
-    tftp1->OnWorkEnd = [this](TObject* sender, TWorkMode mode) { tftp1WorkEnd(sender, mode); };
-    EndLoading();
-}
-
 TForm1::~TForm1() {
-    FormDestroy(this);
-    if (Form1 == this) {
-        Form1 = nullptr;
-    }
+    Destroying();
     ::SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
     ::DestroyWindow(FHandle);
     ::DestroyMenu(ppExit);
@@ -189,31 +165,6 @@ void TForm1::FormDestroy(TObject* /*Sender*/) {
         ::SetWindowLongPtrA(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FPreviousHandler));
         FPreviousHandler = nullptr;
     }
-}
-
-void TForm1::FormShow(TObject* /*Sender*/) {
-    FRun->Show();
-}
-
-void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
-    FRun->CloseQuery(CanClose);
-}
-
-void TForm1::bt1Click(TObject* /*Sender*/) {
-    FRun->Upgrade();
-}
-
-void TForm1::tftp1WorkBegin(TObject* /*Sender*/, TWorkMode /*AWorkMode*/,
-                            int32_t /*AWorkCountMax*/) {
-    FRun->WorkBegin();
-}
-
-void TForm1::tftp1Work(TObject* /*Sender*/, TWorkMode /*AWorkMode*/, int32_t AWorkCount) {
-    FRun->Work(AWorkCount);
-}
-
-void TForm1::tftp1WorkEnd(TObject* /*Sender*/, TWorkMode /*AWorkMode*/) {
-    FRun->WorkEnd();
 }
 
 void TForm1::Exit1Click(TObject* /*Sender*/) {
@@ -240,13 +191,11 @@ void TForm1::DropFiles(HDROP drop) {
 }
 
 void TForm1::CloseRequested() {
-    if (!FRun->MayClose([this](bool& canClose) {
-            Guarded([this, &canClose] { FormCloseQuery(this, canClose); });
-        })) {
+    if (!MayClose()) {
         return;
     }
     ::ShowWindow(FHandle, SW_HIDE);
-    if (Form1 == this) {
+    if (IsMainWindow()) {
         // The quit takes effect when control is back in the message loop.
         ::PostQuitMessage(0);
     }
@@ -263,29 +212,16 @@ void TForm1::ShowContextMenu(LPARAM at) {
                      nullptr);
 }
 
-std::string TForm1::AddressText() const {
-    return WindowText(edIP);
+std::string TForm1::EditText(HWND edit) {
+    return WindowText(edit);
 }
 
-void TForm1::SetAddressText(const std::string& text) {
-    ::SetWindowTextA(edIP, text.c_str());
+void TForm1::SetEditText(HWND edit, const std::string& text) {
+    ::SetWindowTextA(edit, text.c_str());
 }
 
-std::string TForm1::FileNameText() const {
-    return WindowText(edFilename);
-}
-
-void TForm1::SetFileNameText(const std::string& text) {
-    ::SetWindowTextA(edFilename, text.c_str());
-}
-
-void TForm1::DisableEdits() {
-    ::EnableWindow(edIP, FALSE);
-    ::EnableWindow(edFilename, FALSE);
-}
-
-void TForm1::SetButtonEnabled(bool enabled) {
-    ::EnableWindow(bt1, enabled ? TRUE : FALSE);
+void TForm1::EnableControl(HWND control, bool enabled) {
+    ::EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
 void TForm1::PaintStatusNow() {
@@ -309,14 +245,6 @@ void TForm1::SetStatusText(const std::string& text, TStatusPace pace) {
     }
     ::SendMessageA(sb1, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
     PaintStatusNow();
-}
-
-void TForm1::SetGaugeProgress(int32_t value) {
-    cgPross->SetProgress(value);
-}
-
-void TForm1::ShowMessage(const std::string& text) {
-    Application::MessageBox(text);
 }
 
 void TForm1::CloseWindow() {
@@ -390,10 +318,13 @@ LRESULT TForm1::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = ::BeginPaint(FHandle, &paint);
-        const RECT gauge = cgPross->BoundsRect();
-        RECT overlap;
-        if (cgPross != nullptr && ::IntersectRect(&overlap, &gauge, &paint.rcPaint)) {
-            cgPross->Paint(dc);
+        // A paint can be asked for while the window is being made, before its gauge exists.
+        if (cgPross != nullptr) {
+            const RECT gauge = cgPross->BoundsRect();
+            RECT overlap;
+            if (::IntersectRect(&overlap, &gauge, &paint.rcPaint)) {
+                cgPross->Paint(dc);
+            }
         }
         ::EndPaint(FHandle, &paint);
         return 0;

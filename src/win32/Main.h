@@ -2,9 +2,7 @@
 // system's own controls and the GDI gauge.
 #pragma once
 
-#include "base/Component.h"
-#include "run/UpgradeRun.h"
-#include "tftp/IdTrivialFTP.h"
+#include "run/UpgradeForm.h"
 #include "win32/Cgauges.h"
 
 #include <windows.h>
@@ -14,9 +12,14 @@
 #include <memory>
 #include <string>
 
+class TForm1;
+
+// The application's main window while it exists.
+extern TForm1* Form1;
+
 // The main window. The upgrade run and the settings are the run's (TUpgradeRun); the window is
-// its view, and its handlers delegate to it.
-class TForm1 : public TComponent, public TUpgradeView {
+// its view, and its handlers delegate to it (TUpgradeWindow).
+class TForm1 : public TUpgradeWindow<TForm1, Form1> {
 public:
     // Creates the window with its fixed layout, hidden, then runs FormCreate.
     TForm1();
@@ -33,7 +36,6 @@ public:
     HWND bt1 = nullptr;
     HWND sb1 = nullptr;
     HMENU ppExit = nullptr;
-    TIdTrivialFTP* tftp1 = nullptr;
     // The hover hint of edIP.
     HWND Hint = nullptr;
 
@@ -42,31 +44,22 @@ public:
     static constexpr UINT Exit1 = 100;
     static constexpr UINT bt1Id = 101;
 
-    // Handlers.
+    // The handlers of the window itself; the run's are TUpgradeForm's.
     void FormCreate(TObject* Sender);
-    void FormShow(TObject* Sender);
-    void FormCloseQuery(TObject* Sender, bool& CanClose);
     void FormDestroy(TObject* Sender);
-    void bt1Click(TObject* Sender);
     void Exit1Click(TObject* Sender);
-    void tftp1WorkBegin(TObject* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
-    void tftp1Work(TObject* Sender, TWorkMode AWorkMode, int32_t AWorkCount);
-    void tftp1WorkEnd(TObject* Sender, TWorkMode AWorkMode);
 
     // Shows the window the first time, during start-up, after FormShow: a failure of FormShow
     // passes out of this call, and the window stays hidden.
     void ShowAtStart();
 
-    // The view of the run.
-    std::string AddressText() const override;
-    void SetAddressText(const std::string& text) override;
-    std::string FileNameText() const override;
-    void SetFileNameText(const std::string& text) override;
-    void DisableEdits() override;
-    void SetButtonEnabled(bool enabled) override;
+    // The controls as the view reads and sets them: an edit box's text in the system's code
+    // page, byte for byte.
+    static std::string EditText(HWND edit);
+    static void SetEditText(HWND edit, const std::string& text);
+    static void EnableControl(HWND control, bool enabled);
+    // The rest of the view.
     void SetStatusText(const std::string& text, TStatusPace pace) override;
-    void SetGaugeProgress(int32_t value) override;
-    void ShowMessage(const std::string& text) override;
     void CloseWindow() override;
 
     // The status line's one part.
@@ -85,7 +78,6 @@ private:
     void CloseRequested();
     void ShowContextMenu(LPARAM at);
     void CreateControls();
-    void LoadTftp1();
     HWND MakeControl(const char* className, const char* text, DWORD style, DWORD exStyle, int left,
                      int top, int width, int height);
     void PaintStatusNow();
@@ -97,16 +89,12 @@ private:
     // The message handler that the drop hook stands in front of: saved by FormCreate, put back
     // by FormDestroy. The object it is called on is the window itself.
     WNDPROC FPreviousHandler = nullptr;
-    std::unique_ptr<TUpgradeRun> FRun;
     // The control that had the focus when the window was last deactivated.
     HWND FFocus = nullptr;
     // The status line holds a running count not painted yet, and when it was last painted.
     bool FCountPending = false;
     std::chrono::steady_clock::time_point FLastStatusPaint{};
 };
-
-// The application's main window while it exists.
-extern TForm1* Form1;
 
 // The longest dropped path that edFilename takes.
 inline constexpr int MaxDroppedPath = 259;

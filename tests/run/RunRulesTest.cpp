@@ -74,7 +74,7 @@ TEST(StartArpCommand, OnlyADottedQuadReachesTheArpCommandInItsPlainForm) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Address);
         TRecordingLauncher launcher;
-        StartArpCommand(c.Address);
+        StartArpCommand(launcher, c.Address);
         std::vector<TCommand> expected;
         if (c.Arp != nullptr) {
 #if defined(_WIN32)

@@ -119,7 +119,7 @@ TEST(StartArpCommand, FindsTheToolOnTheSearchPathOrStartsNothing) {
         TRecordingLauncher launcher;
         {
             TSearchPath path(c.Path);
-            StartArpCommand("10.0.0.7");
+            StartArpCommand(launcher, "10.0.0.7");
         }
         const std::vector<TCommand> expected =
             c.Found

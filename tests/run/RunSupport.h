@@ -1,7 +1,8 @@
-// What the tests of the upgrade run replace: the search path, the folders of zeb40-arp-clear and
-// the process launcher.
+// What the tests of the upgrade run replace: the search path, the folders of zeb40-arp-clear,
+// the process launcher and the message boxes.
 #pragma once
 
+#include "run/MessageBoxes.h"
 #include "run/RunSeams.h"
 
 #include "Scratch.h"
@@ -37,6 +38,36 @@ public:
 
 private:
     TSeamOverride<TProcessLauncher> FInUse{ProcessLauncher, *this};
+};
+
+using TLog = std::vector<std::string>;
+
+// Boxes answered at once: each one a line of the log ("box: " or "error: " and its text), its
+// caption kept apart.
+class TLoggedBoxes : public TMessageBoxes {
+public:
+    explicit TLoggedBoxes(TLog& log) : FLog(log) {}
+    void Show(const std::string& caption, const std::string& text) override {
+        Record(caption, "box: " + text);
+    }
+    void ShowError(const std::string& caption, const std::string& text) override {
+        Record(caption, "error: " + text);
+    }
+
+    std::vector<std::string> Captions;
+    // Runs while a box is "open", as the user would act before pressing OK.
+    std::function<void()> WhileOpen;
+
+private:
+    void Record(const std::string& caption, const std::string& line) {
+        Captions.push_back(caption);
+        FLog.push_back(line);
+        if (WhileOpen) {
+            WhileOpen();
+        }
+    }
+
+    TLog& FLog;
 };
 
 #if !defined(_WIN32)

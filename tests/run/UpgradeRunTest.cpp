@@ -23,11 +23,9 @@ using namespace tftptest;
 
 namespace {
 
-using TLog = std::vector<std::string>;
-
 // The window as the run sees it: every change it is told is one line of the log. Its close is
-// the close of a front end: the run's close query, a failure of it told in the error box, and
-// the window closed in any case.
+// the close of a front end: the run's close query through MayClose, and the window closed in any
+// case.
 class TRecordingView : public TUpgradeView {
 public:
     explicit TRecordingView(TLog& log) : FLog(log) {}
@@ -56,14 +54,10 @@ public:
     void SetGaugeProgress(int32_t value) override {
         FLog.push_back("gauge: " + std::to_string(value));
     }
-    void ShowMessage(const std::string& text) override { FLog.push_back("box: " + text); }
     void CloseWindow() override {
         FLog.push_back("close");
-        try {
-            bool canClose = true;
-            Run->CloseQuery(canClose);
-        } catch (...) {
-            FLog.push_back("error: " + ErrorBoxText(FailureMessage(std::current_exception())));
+        if (!Run->MayClose([this](bool& canClose) { Run->CloseQuery(canClose); })) {
+            FLog.push_back("close refused");
         }
     }
 
@@ -71,20 +65,21 @@ private:
     TLog& FLog;
 };
 
-// Measures as the system's probe does, then changes the file, as a file that is still being
-// copied would change.
+// Measures as the system's probe does, then, when asked to, changes the file, as a file that is
+// still being copied would change.
 class TChangingProbe : public TFileProbe {
 public:
-    explicit TChangingProbe(std::string after) : FAfter(std::move(after)) {}
+    explicit TChangingProbe(std::optional<std::string> after) : FAfter(std::move(after)) {}
     uint32_t Size(const std::string& fileName) override {
         const uint32_t size = ProbeImageSize(fileName);
-        WriteFileText(fileName, FAfter);
+        if (FAfter) {
+            WriteFileText(fileName, *FAfter);
+        }
         return size;
     }
 
 private:
-    std::string FAfter;
-    TSeamOverride<TFileProbe> FInUse{FileProbe, *this};
+    std::optional<std::string> FAfter;
 };
 
 void Fill(std::string& line, const std::string& name, const std::string& value) {
@@ -213,7 +208,7 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
        .Shown = Join({begin,
                       {"count: 3 Bytes", "gauge: 100"},
                       finish,
-                      {"error: Unable to write to $settings."}})},
+                      {"error: Unable to write to $settings.", "close", "close refused"}})},
     };
     for (const TRunCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -246,15 +241,15 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
             noHelper.emplace();
         }
 #endif
-        std::optional<TChangingProbe> probe;
-        if (c.AfterProbe) {
-            probe.emplace(*c.AfterProbe);
-        }
+        TChangingProbe probe(c.AfterProbe);
         TLog log;
+        TLoggedBoxes boxes(log);
         TRecordingLauncher launcher;
         launcher.OnStart = [&] {
             log.push_back("arp: " + launcher.Started.back().Arguments.back());
         };
+        // The run starts only what it was handed, never the launcher in use.
+        const TRecordingLauncher inUse;
 
         WriteServer server;
         server.Open = c.Open;
@@ -279,8 +274,15 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
         // Long enough for the second request when the first is lost.
         tftp.SetReceiveTimeout(c.SilentRequests > 0 ? 1000 : 300);
         TRecordingView view(log);
-        TUpgradeRun run(view, tftp);
+        TUpgradeRun run(view, tftp, {launcher, probe, boxes, "zeb40-upgrade"});
         view.Run = &run;
+        // A close asked for while the error box of the first is open is refused; the first goes
+        // on.
+        boxes.WhileOpen = [&] {
+            if (log.back().rfind("error: ", 0) == 0) {
+                view.CloseWindow();
+            }
+        };
         view.Address = c.Address;
         view.FileName = image;
         tftp.OnWorkBegin = [&run](TObject*, TWorkMode, int32_t) { run.WorkBegin(); };
@@ -300,6 +302,8 @@ TEST(UpgradeRun, EveryWayARunCanGoShowsItsOwnSequence) {
             Fill(line, "$settings", settings);
         }
         EXPECT_EQ(log, expected);
+        EXPECT_TRUE(inUse.Started.empty());
+        EXPECT_EQ(boxes.Captions, std::vector<std::string>(boxes.Captions.size(), "zeb40-upgrade"));
         EXPECT_EQ(tftp.Host(), c.Address);
         EXPECT_EQ(ImageSize, c.Image ? c.Image->size() : 0xFFFFFFFFu);
         if (std::find(log.begin(), log.end(), "close") == log.end()) {

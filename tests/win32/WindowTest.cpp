@@ -261,6 +261,33 @@ TEST_F(Win32Window, DropPutsTheFirstPathCutTo259CharactersIntoTheDisabledBox) {
     EXPECT_EQ(form.FileNameText(), "C:\\images");
 }
 
+// A paint asked for while the window is being made, before its gauge exists: sent when the
+// window procedure is about to get WM_CREATE.
+int PaintsWhileMade = 0;
+
+LRESULT CALLBACK PaintWhileMade(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_CREATE && ClassOf(call->hwnd) == "TForm1") {
+        ++PaintsWhileMade;
+        ::SendMessageA(call->hwnd, WM_PAINT, 0, 0);
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(Win32WindowMade, APaintBeforeTheGaugeExistsPaintsNothingAndTheWindowComesUp) {
+    TScratch scratch;
+    TInFolder in{scratch.Path()};
+    TRecordingBoxes boxes;
+    HHOOK hook =
+        ::SetWindowsHookExA(WH_CALLWNDPROC, &PaintWhileMade, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    TForm1 form;
+    ::UnhookWindowsHookEx(hook);
+    EXPECT_EQ(PaintsWhileMade, 1);
+    form.ShowAtStart();
+    EXPECT_TRUE(boxes.Shown.empty());
+}
+
 // Settings that cannot be written (DORVEX.ini is a folder here) are told once in the error box,
 // and the close goes on all the same.
 TEST_F(Win32Window, CloseTellsARefusedWriteAndHidesTheWindow) {

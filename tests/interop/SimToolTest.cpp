@@ -235,6 +235,20 @@ TEST(Sim, LostFinalBlockIsNotReportedAsSent) {
     EXPECT_TRUE(finalLost);
 }
 
+TEST(Sim, ASlowDevicesTimerRunsFromItsAnswer) {
+    // Every answer 300 ms late, and the device's own timer at 250 ms: it counts from when the
+    // answer went, not from the block that drew it, so no acknowledgement goes twice.
+    TSimPeer sim({"--delay", "300", "--retransmit", "250", "--blksize", "cap:512"});
+    ASSERT_TRUE(sim.Started());
+    const std::string bytes = TestBytes(3 * 512 + 5, 9);
+    const TOutcome outcome = Upload(sim.Port(), bytes, "fw.bin", 2000);
+    ASSERT_TRUE(outcome.Ok) << outcome.Message;
+    EXPECT_EQ(sim.WaitFor("received ", 3000), ReceivedLine("fw.bin", bytes));
+    for (const std::string& line : sim.Log()) {
+        EXPECT_EQ(line.rfind("retransmit", 0), std::string::npos) << line;
+    }
+}
+
 TEST(Sim, SameSeedSameFaults) {
     std::vector<std::string> first;
     for (int run = 0; run < 2; ++run) {

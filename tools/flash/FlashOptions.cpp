@@ -21,7 +21,7 @@ const char* const FlashUsage =
     "  --port N          server port of a HOST without one (69)\n"
     "  --remote NAME     remote file name (\"/\")\n"
     "  --blksize N       block size offered with the blksize option, 8..65464 (1500)\n"
-    "  --timeout MS      wait for each answer, in milliseconds (4000)\n"
+    "  --timeout MS      wait for the first answer, in milliseconds (4000); see the manual\n"
     "  --wait SECONDS    wait that long for the device and its link to come up (0: --timeout)\n"
     "  --jobs N          transfers at once, 1..64 (all, at most 64)\n"
     "  --station         flash unit after unit at HOST, each unit (MAC) once, until Ctrl-C\n"

@@ -177,6 +177,9 @@ void TSimServer::SendRaw(TSocketId socket, const std::string& ip, int32_t port,
 void TSimServer::SendFaulty(TTransfer& transfer, const std::string& packet) {
     if (FOptions.DelayMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
+        // A slow device's own timer runs from when it answers: the time it took to answer does
+        // not count against it (else it would send every acknowledgement twice).
+        transfer.Deadline += std::chrono::milliseconds(FOptions.DelayMs);
     }
     if (transfer.Dice.Chance(FOptions.Loss)) {
         Log("dropped send " + DescribePacket(packet));

@@ -664,17 +664,17 @@ LOSS_TARGET = 0.10
 LOSS_LIMIT_S = 900  # one upload; the slowest client needs minutes for one image at this loss
 
 
-def loss_upload(server, client, image, seed, remote):
-    """One upload through its own relay (seed: the relay's dice). Returns (outcome, wall s,
-    datagrams dropped)."""
-    with LossyRelay(server.port, LOSS_RATE, seed) as relay:
+def relayed_upload(port, folder, client, image, seed, remote):
+    """One upload through its own relay (seed: the relay's dice) in front of the server on port,
+    which stores in folder. Returns (outcome, wall s, datagrams dropped)."""
+    with LossyRelay(port, LOSS_RATE, seed) as relay:
         code, wall, _, _ = run_measured(client_argv(client, relay.port, LOSS_BLOCK, image, remote),
                                         limit=LOSS_LIMIT_S)
         dropped = sum(relay.dropped.values())
-    stored = server.folder / remote
+    stored = folder / remote
     want = image.stat().st_size
     if code == 0:
-        # The server's child may still be closing the file when the client has ended.
+        # The server may still be closing (or renaming) the file when the client has ended.
         for _ in range(40):
             if stored.exists() and stored.stat().st_size == want:
                 break
@@ -687,28 +687,17 @@ def loss_upload(server, client, image, seed, remote):
     return outcome, wall, dropped
 
 
+def loss_upload(server, client, image, seed, remote):
+    return relayed_upload(server.port, server.folder, client, image, seed, remote)
+
+
 REACK_IMAGES = 8
 REACK_MIN, REACK_MAX = 64 * 1024, 256 * 1024
 REACK_SIM = ["--reack", "timer", "--retransmit", "5000", "--jitter", "1000"]
 
 
 def reack_upload(sim, client, image, seed, remote):
-    """One upload through its own relay in front of the sim. Returns (outcome, wall s)."""
-    with LossyRelay(sim.port, LOSS_RATE, seed) as relay:
-        code, wall, _, _ = run_measured(client_argv(client, relay.port, LOSS_BLOCK, image, remote),
-                                        limit=LOSS_LIMIT_S)
-    stored = sim.folder / remote
-    if code == 0:
-        for _ in range(40):
-            if stored.exists():
-                break
-            time.sleep(0.05)
-        intact = stored.exists() and filecmp.cmp(image, stored, shallow=False)
-        outcome = "intact" if intact else "false success"
-    else:
-        outcome = "killed" if code == -9 else "failure reported"
-    stored.unlink(missing_ok=True)
-    return outcome, wall
+    return relayed_upload(sim.port, sim.folder, client, image, seed, remote)[:2]
 
 
 def bench_reack(work, jobs):

@@ -27,6 +27,16 @@ std::string_view FieldAt(std::string_view packet, size_t offset, size_t* next = 
     return field;
 }
 
+// RFC 2347 section 2: each option's name and value, each text closed by a NUL, in order.
+void AppendOptions(std::string& packet, const TIdTFTPOptions& options) {
+    for (const TIdTFTPOption& option : options) {
+        packet += option.Name;
+        packet += '\0';
+        packet += option.Value;
+        packet += '\0';
+    }
+}
+
 template <class E>
 [[noreturn]] void Raise(std::string message) {
     throw E(std::move(message));
@@ -59,12 +69,7 @@ std::string MakeWriteRequest(const std::string& remoteName, TIdTFTPMode mode,
     packet += '\0';
     packet += ModeText(mode);
     packet += '\0';
-    for (const TIdTFTPOption& option : options) {
-        packet += option.Name;
-        packet += '\0';
-        packet += option.Value;
-        packet += '\0';
-    }
+    AppendOptions(packet, options);
     return packet;
 }
 
@@ -177,12 +182,7 @@ std::string MakeAck(uint16_t blockNumber) {
 
 std::string MakeOptionAck(const TIdTFTPOptions& options) {
     std::string packet = WordToNetBytes(TFTP_OACK);
-    for (const TIdTFTPOption& option : options) {
-        packet += option.Name;
-        packet += '\0';
-        packet += option.Value;
-        packet += '\0';
-    }
+    AppendOptions(packet, options);
     return packet;
 }
 

@@ -1,6 +1,6 @@
 # Cross-building for 64-bit Windows with Debian's MinGW-w64 compilers. The POSIX thread model is
 # the one whose C++ runtime has std::thread. Programs built here run on this machine under Wine
-# (scripts/wine-run.sh), which is also how CTest runs and lists the tests.
+# (scripts/ci/wine-run.sh), which is also how CTest runs and lists the tests.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -16,4 +16,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/ci/wine-run.sh)

@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (clang, ASan + UBSan) into build/fuzz and runs each one for a
 # bounded time on a copy of its seeds. Fails on a crash, a leak, a hang (10 s per input), a
 # sanitizer report or a failed check; prints the runs of each target from libFuzzer's final
-# statistics. Usage: scripts/fuzz.sh [seconds per target, default 30]
+# statistics. ZEB40_WERROR=ON in the environment makes a warning an error, as in the presets.
+# Usage: scripts/fuzz.sh [seconds per target, default 30]
 set -euo pipefail
 seconds=${1:-30}
 cd "$(dirname "$0")/.."
@@ -11,7 +12,8 @@ targets=(fuzz_upload fuzz_option_ack fuzz_error_packet fuzz_integer_text fuzz_do
 
 scripts/setup-deps.sh
 cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZEB40_FUZZ=ON -DZEB40_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+    -DZEB40_FUZZ=ON -DZEB40_GUI=OFF -DBUILD_TESTING=OFF -DZEB40_WERROR="${ZEB40_WERROR:-OFF}" \
+    >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target "${targets[@]}"
 
 work=$(mktemp -d)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tool and shows one upgrade end to end: the device simulator on 127.0.0.1:69 plays
-# the ZEB40, the tool starts in a scratch folder with a sample image (scripts/demo.sh). With
+# the ZEB40, the tool starts in a scratch folder with a sample image (scripts/demo/demo.sh). With
 # --windows the tool is the Windows window, cross-built by the mingw preset and run under Wine.
-# --update-docs goes to scripts/demo.sh: the pictures it takes without a display go to docs/
+# --update-docs goes to scripts/demo/demo.sh: the pictures it takes without a display go to docs/
 # rather than build/pictures/.
 # Usage: scripts/run.sh [--windows] [--update-docs]
 set -euo pipefail
@@ -22,4 +22,4 @@ if [ $windows -eq 1 ]; then
     cmake --preset mingw
     cmake --build --preset mingw -j "${JOBS:-$(nproc)}" --target zeb40-upgrade
 fi
-exec scripts/demo.sh "$@"
+exec scripts/demo/demo.sh "$@"

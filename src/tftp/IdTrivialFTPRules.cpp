@@ -108,7 +108,7 @@ void TIdTFTPUploadRules::Sent() {
 }
 
 TIdTFTPStep TIdTFTPUploadRules::SendFailed(TIdTFTPTime /*now*/, int32_t error,
-                                           std::exception_ptr failure) {
+                                           const std::exception_ptr& failure) {
     switch (FLastSent) {
     case TSent::Courtesy:
         // A courtesy to the device: its failure is not one of our transfer.
@@ -293,7 +293,7 @@ TIdTFTPStep TIdTFTPUploadRules::TakeFirstAnswer(TIdTFTPTime now, const TIdEndpoi
     }
     FBlockSize = agreed.BlockSize;
     FEvents.BlockSizeAgreed(FBlockSize);
-    const auto bufferSize = static_cast<size_t>(FBlockSize + TFTPHeaderSize);
+    const size_t bufferSize = static_cast<size_t>(FBlockSize) + TFTPHeaderSize;
     if (FPacket.size() < bufferSize) {
         FPacket.resize(bufferSize);
         FReceived.resize(bufferSize);

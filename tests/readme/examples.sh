@@ -7,8 +7,9 @@
 #
 # It runs in namespaces of its own: a network (only its loopback, so the examples' ports are its
 # own and nothing goes anywhere else), a /tmp of its own (the examples write there) and a process
-# tree that ends with it, so that no simulator an example started is left running. Needs root;
-# skipped (77) otherwise.
+# tree that ends with it, so that no simulator an example started is left running. The README and
+# the two programs are copied into that /tmp, so a checkout or a build under /tmp serves as well
+# as one anywhere else. Needs root; skipped (77) otherwise.
 # Usage: tests/readme/examples.sh BIN_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -28,12 +29,19 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 bin=$2
+# Opened before the /tmp of our own hides whatever lay under the old one.
+exec 3<"$readme" 4<"$bin/zeb40-sim" 5<"$bin/zeb40-flash"
 ip link set lo up
 mount --make-rprivate /
 mount -t tmpfs tmpfs /tmp
 work=/tmp/readme-examples
-mkdir -p "$work/tree/build/default" "$work/blocks"
-ln -s "$bin" "$work/tree/build/default/bin"
+mkdir -p "$work/tree/build/default/bin" "$work/blocks"
+readme=$work/README.md
+cat <&3 >"$readme"
+cat <&4 >"$work/tree/build/default/bin/zeb40-sim"
+cat <&5 >"$work/tree/build/default/bin/zeb40-flash"
+exec 3<&- 4<&- 5<&-
+chmod +x "$work/tree/build/default/bin/zeb40-sim" "$work/tree/build/default/bin/zeb40-flash"
 
 # The blocks, numbered in order: N.sh the commands, N.text the output shown right after them.
 awk -v dir="$work/blocks" '

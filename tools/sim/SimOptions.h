@@ -22,6 +22,8 @@ enum class TReackAnswer : uint8_t {
 // The most addresses one simulator listens on: one select waits for all of them.
 inline constexpr size_t MaxBindAddresses = 64;
 
+// One object per run, so the padding between its members costs nothing.
+// NOLINTNEXTLINE(clang-analyzer-optin.performance.Padding)
 struct TSimOptions {
     // Each address is one device; with more than one, each stores into a subfolder named after
     // its address.

@@ -15,13 +15,13 @@
 # With --apt it also installs the package with apt-get and removes it again (root; this changes
 # the system, so CI does not use it).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 apt=0
 case "${1:-}" in
     "") ;;
     --apt) apt=1 ;;
-    *) echo "usage: scripts/check-install.sh [--apt]" >&2; exit 64 ;;
+    *) echo "usage: scripts/ci/check-install.sh [--apt]" >&2; exit 64 ;;
 esac
 
 scripts/setup-deps.sh

@@ -5,7 +5,7 @@
 # own DLLs, and each, run from the unpacked folder under Wine, prints the project's version for
 # --version, and the window its usage for --help.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 root=$(pwd)
 build=build/mingw
 [ -f "$build/CMakeCache.txt" ] || cmake --preset mingw >/dev/null
@@ -45,13 +45,13 @@ grep -qF "zeb40-upgrade.exe" "$top/README.txt" || fail "README.txt does not name
 step "the zip holds ${programs[*]}, README.txt and doc/"
 
 for program in "${programs[@]}"; do
-    scripts/check-imports.sh "$objdump" "$top/$program" >/dev/null
-    line=$(cd "$top" && "$root/scripts/wine-run.sh" "./$program" --version | tr -d '\r')
+    scripts/ci/check-imports.sh "$objdump" "$top/$program" >/dev/null
+    line=$(cd "$top" && "$root/scripts/ci/wine-run.sh" "./$program" --version | tr -d '\r')
     [[ $line == "${program%.exe} $version"* ]] ||
         fail "$program --version printed \"$line\", not ${program%.exe} $version"
     step "$line"
 done
-usage=$(cd "$top" && "$root/scripts/wine-run.sh" ./zeb40-upgrade.exe --help | tr -d '\r')
+usage=$(cd "$top" && "$root/scripts/ci/wine-run.sh" ./zeb40-upgrade.exe --help | tr -d '\r')
 usage=${usage%%$'\n'*}
 [ "$usage" = "usage: zeb40-upgrade [--help | --version]" ] ||
     fail "zeb40-upgrade.exe --help printed \"$usage\""

@@ -4,7 +4,7 @@
 # (the stack loads wsock32.dll when it starts). The shell's library serves the start of the ARP
 # tool and the dropped files; the window uses the window manager, GDI and the common controls
 # (status bar, hint).
-# Usage: scripts/check-imports.sh OBJDUMP PROGRAM.exe
+# Usage: scripts/ci/check-imports.sh OBJDUMP PROGRAM.exe
 set -euo pipefail
 objdump=$1
 program=$2

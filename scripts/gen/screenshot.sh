@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# Takes pictures of the real windows on a virtual desktop (scripts/desktop.sh: Xvfb with a window
-# manager), each cut to the window and its frame: window.png shows the Qt window beside the
-# Windows one (the mingw build's zeb40-upgrade.exe under Wine, scripts/wine-gui.sh, which must be
-# built), window-scale2.png the Qt window at the toolkit's scale 2 (QT_SCALE_FACTOR=2) on a
-# desktop of that scale. The tool runs in a scratch folder, so no settings file of the tree is
+# Takes pictures of the real windows on a virtual desktop (scripts/demo/desktop.sh: Xvfb with a
+# window manager), each cut to the window and its frame: window.png shows the Qt window beside
+# the Windows one (the mingw build's zeb40-upgrade.exe under Wine, scripts/ci/wine-gui.sh, which
+# must be built), window-scale2.png the Qt window at the toolkit's scale 2 (QT_SCALE_FACTOR=2) on
+# a desktop of that scale. The tool runs in a scratch folder, so no settings file of the tree is
 # read or written. The pictures go to build/pictures/, or with --update-docs to docs/ for the
 # README.
-# Usage: scripts/screenshot.sh [--update-docs]
+# Usage: scripts/gen/screenshot.sh [--update-docs]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 root=$(pwd)
 shots=$root/build/pictures
 case "${1:-}" in
     "") ;;
     --update-docs) shots=$root/docs ;;
-    *) echo "usage: scripts/screenshot.sh [--update-docs]" >&2; exit 64 ;;
+    *) echo "usage: scripts/gen/screenshot.sh [--update-docs]" >&2; exit 64 ;;
 esac
 binary=$root/build/default/bin/zeb40-upgrade
 exe=$root/build/mingw/bin/zeb40-upgrade.exe
@@ -23,8 +23,8 @@ exe=$root/build/mingw/bin/zeb40-upgrade.exe
 
 scratch=$(mktemp -d)
 app_pid=
-# shellcheck source=scripts/desktop.sh
-. "$root/scripts/desktop.sh"
+# shellcheck source=scripts/demo/desktop.sh
+. "$root/scripts/demo/desktop.sh"
 cleanup() {
     if [ -n "$app_pid" ]; then
         kill "$app_pid" 2>/dev/null || true
@@ -55,7 +55,7 @@ shoot() {
     rm -f "$scratch/DORVEX.ini"
 }
 shoot 1 "$scratch/qt.png" "$binary"
-shoot 1 "$scratch/win32.png" "$root/scripts/wine-gui.sh" "$exe"
+shoot 1 "$scratch/win32.png" "$root/scripts/ci/wine-gui.sh" "$exe"
 # Side by side, top-aligned, on the desktop's colour.
 convert "$scratch/qt.png" "$scratch/win32.png" -background '#3a6ea5' -gravity north +append \
     +repage "$shots/window.png"

@@ -3,9 +3,9 @@
 # $ZEB40_WINEPREFIX), which it creates on first use in about 10 s. Console programs only: no
 # display is used, and Wine's own messages are off. The program's exit status is this script's.
 # With no program, it only makes sure the prefix exists.
-# Usage: scripts/wine-run.sh [PROGRAM.exe [ARGUMENT...]]
+# Usage: scripts/ci/wine-run.sh [PROGRAM.exe [ARGUMENT...]]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${ZEB40_WINEPREFIX:-$root/build/wine}
 export WINEARCH=win64
 export WINEDEBUG=-all

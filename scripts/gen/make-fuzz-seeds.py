@@ -4,7 +4,7 @@ committed). Real packets of an upload, error packets, option acknowledgements an
 import os
 import struct
 
-root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
+root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz", "corpus")
 
 
 def word(v):

@@ -1,10 +1,10 @@
 # shellcheck shell=bash
-# A virtual desktop for pictures of the windows, sourced by scripts/demo.sh and
-# scripts/screenshot.sh: an X server (Xvfb) with a small window manager (jwm), so that the Qt
+# A virtual desktop for pictures of the windows, sourced by scripts/demo/demo.sh and
+# scripts/gen/screenshot.sh: an X server (Xvfb) with a small window manager (jwm), so that the Qt
 # window and its message boxes have the title bars and frames a desktop gives them, on a plain
 # desktop colour; and pictures cut to the windows asked for, with a margin of desktop around
 # them. The window manager's frames, fonts and margin grow with the toolkit's scale, as a desktop
-# at that scale has them. Wine's windows are not managed (scripts/wine-gui.sh): Wine draws their
+# at that scale has them. Wine's windows are not managed (scripts/ci/wine-gui.sh): Wine draws their
 # frames itself, inside their X windows.
 #
 #   desktop_start SCALE SCRATCH   starts it (its files in SCRATCH), sets DISPLAY

@@ -2,7 +2,7 @@
 # Runs a Windows program that shows windows under Wine: on $DISPLAY when it is set and answers,
 # otherwise on a virtual display (Xvfb) of its own that ends with the program. The programs with
 # windows have a Wine prefix of their own (build/wine-gui, or $ZEB40_WINE_GUI_PREFIX), made on
-# first use like the console programs' one (scripts/wine-run.sh): Wine ties its desktop to the
+# first use like the console programs' one (scripts/ci/wine-run.sh): Wine ties its desktop to the
 # display of the program that starts it, and a console program has none. One such program runs
 # at a time (others wait their turn), and Wine ends with it, before its display does.
 #
@@ -10,9 +10,9 @@
 # windows are not handed to a window manager (none need be there): Wine draws their frames itself,
 # as Windows does, and does not wait for a manager's answer when one is hidden or closed.
 # The program's exit status is this script's.
-# Usage: scripts/wine-gui.sh PROGRAM.exe [ARGUMENT...]
+# Usage: scripts/ci/wine-gui.sh PROGRAM.exe [ARGUMENT...]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 [ $# -gt 0 ] || { echo "usage: wine-gui.sh PROGRAM.exe [ARGUMENT...]" >&2; exit 64; }
 export WINEPREFIX=${ZEB40_WINE_GUI_PREFIX:-$root/build/wine-gui}
 export WINEARCH=win64
@@ -28,7 +28,7 @@ if [ ! -e "$ready" ]; then
         echo "wine-gui: Wine's fonts are missing (package fonts-wine; scripts/setup-deps.sh)" >&2
         exit 1
     }
-    ZEB40_WINEPREFIX=$WINEPREFIX "$root/scripts/wine-run.sh" 9>&-
+    ZEB40_WINEPREFIX=$WINEPREFIX "$root/scripts/ci/wine-run.sh" 9>&-
     for font in "$fonts"/*; do
         ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
     done

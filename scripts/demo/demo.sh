@@ -2,21 +2,21 @@
 # One upgrade against the device simulator on this machine. zeb40-sim listens on 127.0.0.1:69
 # (the port the tool sends to), and the tool starts in a scratch folder whose DORVEX.ini names
 # 127.0.0.1 and a generated sample image. With --windows the tool is the Windows window,
-# zeb40-upgrade.exe of the mingw preset, under Wine (scripts/wine-gui.sh); the simulator is the
+# zeb40-upgrade.exe of the mingw preset, under Wine (scripts/ci/wine-gui.sh); the simulator is the
 # same Linux program.
 #
 # With a display ($DISPLAY set and reachable) the window is yours: press Upgrade, confirm the
 # message, and the simulator stops when the window has closed. Without one the window runs on a
-# virtual desktop (Xvfb with a window manager, scripts/desktop.sh), the script presses Upgrade
+# virtual desktop (Xvfb with a window manager, scripts/demo/desktop.sh), the script presses Upgrade
 # and confirms "Upgrade Finish." as a person would, checks that the window closed and wrote the
 # address and the image's path to DORVEX.ini, and saves the pictures demo-during.png and
 # demo-after.png (demo-windows-*.png with --windows), cut to the window and the message, in
 # build/pictures/: the tree stays as it was. --update-docs saves them into docs/ instead, for the
 # README; $DEMO_SHOTS names another folder. Either way it ends by printing the image's SHA-256
 # beside the one the simulator received, and fails when they differ.
-# Usage: scripts/demo.sh [--windows] [--update-docs]
+# Usage: scripts/demo/demo.sh [--windows] [--update-docs]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 root=$(pwd)
 bin=$root/build/default/bin
 shots=${DEMO_SHOTS:-$root/build/pictures}
@@ -31,14 +31,14 @@ for argument in "$@"; do
     case "$argument" in
         --windows) windows=1 ;;
         --update-docs) shots=$root/docs ;;
-        *) fail "usage: scripts/demo.sh [--windows] [--update-docs]" ;;
+        *) fail "usage: scripts/demo/demo.sh [--windows] [--update-docs]" ;;
     esac
 done
 [ -x "$bin/zeb40-sim" ] || fail "build zeb40-sim first (scripts/run.sh builds everything)"
 if [ $windows -eq 1 ]; then
     exe=${DEMO_WINDOWS_EXE:-$root/build/mingw/bin/zeb40-upgrade.exe}
     [ -f "$exe" ] || fail "build zeb40-upgrade.exe first (scripts/run.sh --windows builds it)"
-    tool=("$root/scripts/wine-gui.sh" "$exe")
+    tool=("$root/scripts/ci/wine-gui.sh" "$exe")
     shot_prefix=demo-windows
 else
     [ -x "$bin/zeb40-upgrade" ] || fail "build zeb40-upgrade first (scripts/run.sh builds it)"
@@ -62,8 +62,8 @@ fi
 scratch=$(mktemp -d)
 sim_pid=
 app_pid=
-# shellcheck source=scripts/desktop.sh
-. "$root/scripts/desktop.sh"
+# shellcheck source=scripts/demo/desktop.sh
+. "$root/scripts/demo/desktop.sh"
 cleanup() {
     for pid in $app_pid $sim_pid; do
         kill "$pid" 2>/dev/null || true

@@ -12,7 +12,6 @@
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -28,21 +27,6 @@ const char* const UpgradeProgram = ZEB40_UPGRADE_PROGRAM;
 const char* const ArpClearProgram = ZEB40_ARP_CLEAR_PROGRAM;
 constexpr const char* WindowTitle = "Corvane ZEB40 Upgrade Tools";
 constexpr const char* BoxCaption = "zeb40-upgrade"; // the application's title
-
-#define SKIP_WITHOUT_BENCH()                                                                       \
-    if (const std::string why = TBench::Unavailable(); !why.empty()) {                             \
-        GTEST_SKIP() << why;                                                                       \
-    }
-
-// When the file was last written (the simulator writes an image, then renames it into place).
-TWallClock::time_point WrittenAt(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return {};
-    }
-    return TWallClock::time_point(std::chrono::duration_cast<TWallClock::duration>(
-        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
-}
 
 long long Milliseconds(TWallClock::duration span) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(span).count();

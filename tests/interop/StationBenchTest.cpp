@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <iostream>
 #include <sstream>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -23,20 +22,6 @@ using namespace std::chrono_literals;
 using TWallClock = std::chrono::system_clock;
 
 const char* const ArpClearProgram = ZEB40_ARP_CLEAR_PROGRAM;
-
-#define SKIP_WITHOUT_BENCH()                                                                       \
-    if (const std::string why = TBench::Unavailable(); !why.empty()) {                             \
-        GTEST_SKIP() << why;                                                                       \
-    }
-
-TWallClock::time_point WrittenAt(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return {};
-    }
-    return TWallClock::time_point(std::chrono::duration_cast<TWallClock::duration>(
-        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
-}
 
 double SecondsBetween(TWallClock::time_point from, TWallClock::time_point to) {
     return std::chrono::duration<double>(to - from).count();

@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -308,4 +309,14 @@ std::vector<TNeighbour> TBench::HostNeighbours() {
         }
     }
     return entries;
+}
+
+std::chrono::system_clock::time_point WrittenAt(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    using TWall = std::chrono::system_clock;
+    return TWall::time_point(std::chrono::duration_cast<TWall::duration>(
+        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
 }

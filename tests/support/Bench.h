@@ -18,11 +18,22 @@
 
 #include "ChildProcess.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 enum class TBenchLink { Switch, Cable };
+
+// Skips the test, with the reason, where no bench can be built.
+#define SKIP_WITHOUT_BENCH()                                                                       \
+    if (const std::string why = TBench::Unavailable(); !why.empty()) {                             \
+        GTEST_SKIP() << why;                                                                       \
+    }
+
+// When a file was last written (a unit writes its image, then renames it into place), on the wall
+// clock; the epoch when there is no such file.
+std::chrono::system_clock::time_point WrittenAt(const std::string& path);
 
 // One line of the host's neighbour table.
 struct TNeighbour {

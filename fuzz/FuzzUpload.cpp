@@ -1,6 +1,7 @@
-// One upload driven by fuzzed datagrams. A fake stack stands in for the socket service: its
-// receives return the datagrams cut from the input, its sends are recorded, and its waits end at
-// once (readable while datagrams remain, a time-out otherwise, or where the input asks for one).
+// One upload driven by fuzzed datagrams: the upload's rules run on a clock of this target's own,
+// so a time-out costs no time and every run is the same. Each datagram arrives a millisecond
+// after the step before (or at the wake time, when that comes first); a time-out is the wake time
+// of the last step coming; the steps' sends are recorded.
 //
 // Input: two bytes give the size of the image (0..16383); then records, each a header byte and a
 // datagram. Header 0xFF is a time-out. Otherwise bit 7 says the datagram comes from a stranger
@@ -23,14 +24,15 @@
 // - a success has sent the whole image, ending with a short block.
 #include "FuzzCheck.h"
 #include "base/Streams.h"
+#include "net/IdEndpoint.h"
 #include "net/IdStack.h"
 #include "net/Idexception.h"
-#include "tftp/IdTrivialFTP.h"
+#include "tftp/IdTrivialFTPBase.h"
+#include "tftp/IdTrivialFTPRules.h"
 
 #include <algorithm>
-#include <cstring>
+#include <chrono>
 #include <deque>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,7 +45,6 @@ constexpr int32_t DevicePort = 6001;
 constexpr int32_t OtherDevicePort = 6003;
 constexpr const char* StrangerIP = "127.0.0.3";
 constexpr int32_t StrangerPort = 6002;
-constexpr TSocketId FakeSocket = 5;
 
 struct TDatagram {
     bool Timeout = false;
@@ -69,101 +70,98 @@ struct TEvent {
     size_t SendsBefore;
 };
 
-class TFuzzStack : public TIdStack {
+TIdEndpoint EndpointOf(const std::string& ip, int32_t port) {
+    TIdInAddrBytes address{};
+    FUZZ_CHECK(ParseDottedQuad(ip, address), "the fuzz target's addresses are dotted quads");
+    return TIdEndpoint::IPv4(address, static_cast<uint16_t>(port));
+}
+
+// What the upload tells its component: nothing to do here, every transfer peer taken.
+class TQuietEvents final : public TIdTFTPUploadEvents {
 public:
-    std::deque<TDatagram> Pending;
+    void RequestDue() override {}
+    void LinkWait(int32_t) override {}
+    bool TransferPeer(const TIdEndpoint&, uint16_t&, std::string&) override { return true; }
+    void BlockSizeAgreed(int32_t) override {}
+    void BlockBuilt(int32_t) override {}
+    void BlockAcknowledged(int32_t) override {}
+    void ErrorPacketCame(uint16_t) override {}
+};
+
+// Far more steps than an upload of 16 KiB can take; beyond them the upload does not end.
+constexpr size_t MostSteps = 1000000;
+
+struct TRun {
     std::vector<TSend> Sends;
     std::vector<TEvent> Events;
-    int32_t LastError = 0;
-    bool Open = false;
-
-    void RefreshLocalAddresses() override {}
-    std::string FirstLocalAddress() override { return "127.0.0.1"; }
-    TIdStrings* LocalAddressList() override { return nullptr; }
-    TSocketId SockAccept(TSocketId, std::string&, int32_t&) override { return InvalidSocketId; }
-    int32_t SockBind(TSocketId, uint16_t, const std::string&, int32_t) override { return 0; }
-    int32_t SockClose(TSocketId) override {
-        Open = false;
-        return 0;
-    }
-    int32_t SockConnect(TSocketId, uint16_t, const std::string&, int32_t) override { return 0; }
-    std::string LookupHostAddress(const std::string&) override {
-        FUZZ_CHECK(false, "no name lookup for a dotted quad");
-        return {};
-    }
-    std::string LocalHostName() override { return "fuzz"; }
-    std::string LookupHostName(const std::string&) override { return {}; }
-    int32_t LookupServicePort(const std::string&) override { return 0; }
-    std::unique_ptr<TIdStrings> LookupServiceNames(int32_t) override { return nullptr; }
-    uint16_t HostToNetShort(uint16_t v) override { return v; }
-    int32_t SockListen(TSocketId, int32_t) override { return 0; }
-    uint16_t NetToHostShort(uint16_t v) override { return v; }
-    uint32_t HostToNetLong(uint32_t v) override { return v; }
-    uint32_t NetToHostLong(uint32_t v) override { return v; }
-    int32_t SockRecv(TSocketId, void*, int32_t, int32_t) override { return SocketFailure; }
-    int32_t SockRecvFromEndpoint(TSocketId socket, void* buffer, int32_t length, int32_t,
-                                 TIdEndpoint& from) override {
-        FUZZ_CHECK(socket == FakeSocket && Open, "receives use the open socket");
-        FUZZ_CHECK(!Pending.empty() && !Pending.front().Timeout, "receive only after a wait");
-        TDatagram d = std::move(Pending.front());
-        Pending.pop_front();
-        TIdInAddrBytes address{};
-        DefaultTextToInAddrBytes(d.IP(), address);
-        from = TIdEndpoint::IPv4(address, static_cast<uint16_t>(d.Port()));
-        const auto count = static_cast<int32_t>(d.Bytes.size());
-        Events.push_back({d, Sends.size()});
-        if (count > length) {
-            // As the binding reports a datagram cut short by the buffer.
-            LastError = Id_WSAEMSGSIZE;
-            return SocketFailure;
-        }
-        if (count > 0) {
-            std::memcpy(buffer, d.Bytes.data(), d.Bytes.size());
-        }
-        return count;
-    }
-    int32_t SockSelect(TIdSocketList* readList, TIdSocketList*, TIdSocketList*, int32_t) override {
-        const bool ready = !Pending.empty() && !Pending.front().Timeout;
-        if (!ready) {
-            TDatagram timeout;
-            timeout.Timeout = true;
-            Events.push_back({timeout, Sends.size()});
-        }
-        if (!Pending.empty() && Pending.front().Timeout) {
-            Pending.pop_front();
-        }
-        if (!ready && readList != nullptr) {
-            readList->clear();
-        }
-        return ready ? 1 : 0;
-    }
-    int32_t SockSend(TSocketId, const void*, int32_t, int32_t) override { return SocketFailure; }
-    int32_t SockSendToEndpoint(TSocketId socket, const void* buffer, int32_t length, int32_t,
-                               const TIdEndpoint& to) override {
-        FUZZ_CHECK(socket == FakeSocket && Open, "sends use the open socket");
-        FUZZ_CHECK(length >= 0, "a send has a length");
-        Sends.push_back(
-            {to.AddressText(), to.Port,
-             std::string(static_cast<const char*>(buffer), static_cast<size_t>(length))});
-        return length;
-    }
-    int32_t SockSetOption(TSocketId, int32_t, int32_t, const void*, int32_t) override { return 0; }
-    TSocketId SockCreate(int32_t, int32_t, int32_t) override {
-        FUZZ_CHECK(!Open, "one socket at a time");
-        Open = true;
-        return FakeSocket;
-    }
-    int32_t SockShutdown(TSocketId, int32_t) override { return 0; }
-    int32_t LastSocketError() override { return LastError; }
-    void PeerAddressOf(TSocketId, int32_t&, std::string&, int32_t&) override {}
-    void LocalAddressOf(TSocketId, int32_t&, std::string&, int32_t&) override {}
-    std::string InAddrToText(const TIdInAddrBytes& bytes) override {
-        return DefaultInAddrToText(bytes);
-    }
-    void TextToInAddrBytes(const std::string& text, TIdInAddrBytes& bytes) override {
-        DefaultTextToInAddrBytes(text, bytes);
-    }
+    bool Succeeded = false;
 };
+
+// Runs one upload of the image against the datagrams, to its end.
+TRun RunUpload(const std::string& image, std::deque<TDatagram> pending) {
+    TRun run;
+    TIdTFTPUploadSettings settings;
+    settings.Server = EndpointOf(DeviceIP, RequestPort);
+    settings.RemoteName = "/";
+    settings.ReceiveTimeout = 1000;
+    TMemoryStream source(image);
+    TQuietEvents events;
+    TIdTFTPUploadRules rules(settings, source, events);
+    TIdTFTPTime now{};
+    try {
+        TIdTFTPStep step = rules.Start(now);
+        for (size_t steps = 0;; ++steps) {
+            FUZZ_CHECK(steps < MostSteps, "the upload ends");
+            if (!step.Send.empty()) {
+                run.Sends.push_back({step.To.AddressText(), step.To.Port, std::string(step.Send)});
+                rules.Sent();
+            }
+            if (step.Failure) {
+                std::rethrow_exception(step.Failure);
+            }
+            if (step.Done) {
+                run.Succeeded = true;
+                break;
+            }
+            FUZZ_CHECK(step.WakeAt != TIdTFTPNever, "every wait of an upload has an end");
+            const bool timeout = pending.empty() || pending.front().Timeout;
+            if (!pending.empty() && pending.front().Timeout) {
+                pending.pop_front();
+            }
+            if (timeout) {
+                TDatagram d;
+                d.Timeout = true;
+                run.Events.push_back({d, run.Sends.size()});
+                now = step.WakeAt;
+                step = rules.Woken(now);
+                continue;
+            }
+            TDatagram d = std::move(pending.front());
+            pending.pop_front();
+            now = std::min(now + std::chrono::milliseconds(1), step.WakeAt);
+            const TIdEndpoint from = EndpointOf(d.IP(), d.Port());
+            const size_t count = d.Bytes.size();
+            run.Events.push_back({std::move(d), run.Sends.size()});
+            const std::string& bytes = run.Events.back().Datagram.Bytes;
+            if (count > static_cast<size_t>(rules.ReceiveCapacity())) {
+                // As the socket reports a datagram cut short by the buffer.
+                std::optional<TIdTFTPStep> next = rules.ReceiveFailed(now, from, Id_WSAEMSGSIZE);
+                if (!next) {
+                    break;
+                }
+                step = *next;
+                continue;
+            }
+            std::copy(bytes.begin(), bytes.end(), rules.ReceiveBuffer());
+            step = rules.Received(now, from, static_cast<int32_t>(count));
+        }
+    } catch (const EIdException&) {
+    } catch (const EConvertError&) {
+    } catch (...) {
+        FUZZ_CHECK(false, "failures are of the known families");
+    }
+    return run;
+}
 
 uint16_t Word(const std::string& bytes, size_t at) {
     const auto byte = [&](size_t i) -> uint16_t {
@@ -233,43 +231,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    // The first network component creates the process's stack; it stays for the whole run and
-    // the fake is put in front of it for each upload.
-    static const std::unique_ptr<TIdTrivialFTP> keeper = std::make_unique<TIdTrivialFTP>(nullptr);
     const size_t imageSize = static_cast<size_t>((data[0] << 8 | data[1]) & 0x3FFF);
     const std::string image = Image(imageSize);
+    const TRun run = RunUpload(image, CutDatagrams(data + 2, size - 2));
+    const bool succeeded = run.Succeeded;
 
-    TFuzzStack fake;
-    fake.Pending = CutDatagrams(data + 2, size - 2);
-    TIdStack* const real = GlobalStack;
-    GlobalStack = &fake;
-
-    bool succeeded = false;
-    {
-        TIdTrivialFTP client(nullptr);
-        client.SetHost(DeviceIP);
-        client.SetPort(RequestPort);
-        client.SetReceiveTimeout(1000);
-        TMemoryStream source(image);
-        try {
-            client.UploadStream(source, "/");
-            succeeded = true;
-        } catch (const EIdException&) {
-        } catch (const EConvertError&) {
-        } catch (...) {
-            FUZZ_CHECK(false, "failures are of the known families");
-        }
-        FUZZ_CHECK(!fake.Open, "the socket is closed at the end");
-    }
-    GlobalStack = real;
-
-    FUZZ_CHECK(!fake.Sends.empty(), "the request is sent");
-    const TSend& request = fake.Sends.front();
+    FUZZ_CHECK(!run.Sends.empty(), "the request is sent");
+    const TSend& request = run.Sends.front();
     FUZZ_CHECK(request.IP == DeviceIP && request.Port == RequestPort, "request to the device");
     FUZZ_CHECK(request.Bytes == MakeWriteRequest("/", tfOctet, 1500), "the request's bytes");
 
     // The first answer: the first datagram received from the device's address, whatever its port.
-    const std::vector<TEvent>& events = fake.Events;
+    const std::vector<TEvent>& events = run.Events;
     size_t first = 0;
     while (first < events.size() &&
            (events[first].Datagram.Timeout || events[first].Datagram.Stranger)) {
@@ -304,22 +277,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t k = 0; k < events.size(); ++k) {
         const size_t before = events[k].SendsBefore;
         const size_t sendsAfter =
-            k + 1 < events.size() ? events[k + 1].SendsBefore : fake.Sends.size();
+            k + 1 < events.size() ? events[k + 1].SendsBefore : run.Sends.size();
         if (events[k].Datagram.Timeout || taken(k) || sendsAfter == before) {
             continue;
         }
         const TDatagram& d = events[k].Datagram;
         FUZZ_CHECK(toldUnknown(k) && sendsAfter == before + 1 &&
-                       fake.Sends[before].Bytes == unknownTransfer &&
-                       fake.Sends[before].IP == d.IP() && fake.Sends[before].Port == d.Port(),
+                       run.Sends[before].Bytes == unknownTransfer &&
+                       run.Sends[before].IP == d.IP() && run.Sends[before].Port == d.Port(),
                    "a datagram not taken is answered by nothing but \"Unknown transfer ID\"");
         ++unknownTold;
     }
     FUZZ_CHECK(unknownTold <= 16, "\"Unknown transfer ID\" is told a bounded number of times");
     // Before the first answer only the request goes, again after a time-out only.
-    const size_t requests = answered ? events[first].SendsBefore : fake.Sends.size();
+    const size_t requests = answered ? events[first].SendsBefore : run.Sends.size();
     for (size_t i = 1; i < requests; ++i) {
-        const TSend& s = fake.Sends[i];
+        const TSend& s = run.Sends[i];
         FUZZ_CHECK(s.IP == request.IP && s.Port == request.Port && s.Bytes == request.Bytes,
                    "only the request goes before the first answer");
         FUZZ_CHECK(events[causeOf(i)].Datagram.Timeout, "the request goes again after a time-out");
@@ -334,10 +307,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<uint16_t> lastBlock;
     bool lastShort = false;
     const TSend* lastData = nullptr;
-    for (size_t i = requests; i < fake.Sends.size(); ++i) {
+    for (size_t i = requests; i < run.Sends.size(); ++i) {
         const size_t trigger = causeOf(i);
         const TDatagram& cause = events[trigger].Datagram;
-        const TSend& s = fake.Sends[i];
+        const TSend& s = run.Sends[i];
         if (s.Bytes == unknownTransfer && toldUnknown(trigger)) {
             continue; // checked above
         }

@@ -34,18 +34,6 @@ std::string ErrorBoxText(std::string_view message) {
     return text;
 }
 
-std::string FailureMessage(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unexpected failure";
-    }
-}
-
 void ShowFailureBox(TMessageBoxes& boxes, const std::string& caption,
                     const std::exception_ptr& failure) noexcept {
     try {

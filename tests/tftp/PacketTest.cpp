@@ -293,7 +293,6 @@ TEST(Packets, RequestsCutShortOrOfAnotherKind) {
 TEST(Packets, AnswersReadBackAsWritten) {
     for (const uint16_t block : {0, 258, 65535}) {
         const std::string ack = MakeAck(block);
-        EXPECT_EQ(ack, "\0\4"s + WordToNetBytes(block));
         EXPECT_EQ(NetBytesToWordAt(ack, 0), TFTP_ACK);
         EXPECT_EQ(NetBytesToWordAt(ack, 2), block);
     }

@@ -1,5 +1,6 @@
 #include "VirtualWire.h"
 
+#include "base/Exception.h"
 #include "net/IdStack.h"
 #include "net/Idexception.h"
 
@@ -11,16 +12,6 @@ namespace tftptest {
 namespace {
 
 const TIdEndpoint Client = TIdEndpoint::IPv4({127, 0, 0, 1}, 5000);
-
-std::string MessageOf(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-}
 
 // The image in memory, changed on disk (as its checks tell) after a number of checks.
 class TChangingImage final : public TMemoryStream {
@@ -138,7 +129,7 @@ VirtualUpload::Outcome VirtualUpload::Run(std::chrono::milliseconds limit) {
         }
     } catch (...) {
         outcome.Failure = std::current_exception();
-        outcome.Message = MessageOf(outcome.Failure);
+        outcome.Message = FailureMessage(outcome.Failure);
     }
     outcome.End = Since(now);
     return outcome;

@@ -28,3 +28,7 @@ class EConvertError : public Exception {
 public:
     using Exception::Exception;
 };
+
+// The message of a caught failure: an Exception's message (whole, NULs and all), another standard
+// exception's what(), or "Unexpected failure" for anything else.
+std::string FailureMessage(const std::exception_ptr& failure);

@@ -2,6 +2,7 @@
 // the caption (the application's title) and the text of the error box.
 #pragma once
 
+#include "base/Exception.h"
 #include "base/Seam.h"
 
 #include <exception>
@@ -32,10 +33,6 @@ std::string TitleFromExecutable(std::string_view executablePath);
 // empty and its last byte is greater than "." (so "Timeout" becomes "Timeout.", while a text
 // ending in ".", a blank or ")" stays as it is).
 std::string ErrorBoxText(std::string_view message);
-
-// The message of a caught failure: an Exception's message, another standard exception's
-// what(), or "Unexpected failure" for anything else.
-std::string FailureMessage(const std::exception_ptr& failure);
 
 // Shows a caught failure in the error box: its message by ErrorBoxText, with the caption. Never
 // throws: a box that fails leaves nothing else to tell the user with.
